@@ -1,0 +1,21 @@
+# tarnvik_add_gtest(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>] [X11])
+# Builds one GoogleTest binary and registers its tests with CTest.
+# X11: the tests start private X servers through testsupport and get the "x11" label.
+function(tarnvik_add_gtest)
+  cmake_parse_arguments(T "X11" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(labels ${T_LABELS})
+  if(T_X11)
+    list(APPEND labels x11)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT}
+      ENVIRONMENT "TARNVIK_SOURCE_DIR=${PROJECT_SOURCE_DIR};TARNVIK_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(labels)
+    list(APPEND props LABELS "${labels}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
