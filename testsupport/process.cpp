@@ -130,22 +130,21 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const Environment
     return process.wait(limit);
 }
 
-static std::string fromEnv(const char* name, const std::string& relative)
+// The environment may move the trees (an installed test run); the build's own are the default.
+static std::string treePath(const char* variable, const char* builtin, const std::string& relative)
 {
-    const char* dir = std::getenv(name);
-    if (dir == nullptr)
-        throw std::runtime_error(std::string(name) + " is not set (run the tests through ctest)");
-    return std::string(dir) + "/" + relative;
+    const char* dir = std::getenv(variable);
+    return std::string(dir && *dir ? dir : builtin) + "/" + relative;
 }
 
 std::string binaryPath(const std::string& relative)
 {
-    return fromEnv("TARNVIK_BINARY_DIR", relative);
+    return treePath("TARNVIK_BINARY_DIR", TARNVIK_BINARY_DIR_BUILTIN, relative);
 }
 
 std::string sourcePath(const std::string& relative)
 {
-    return fromEnv("TARNVIK_SOURCE_DIR", relative);
+    return treePath("TARNVIK_SOURCE_DIR", TARNVIK_SOURCE_DIR_BUILTIN, relative);
 }
 
 } // namespace testsupport

@@ -63,9 +63,9 @@ bool waitFor(Predicate predicate, std::chrono::milliseconds limit = std::chrono:
     return true;
 }
 
-// Path of a built program or helper: $TARNVIK_BINARY_DIR/<relative>.
+// Path of a built program or helper: <build tree>/<relative>.
 std::string binaryPath(const std::string& relative);
-// Path in the source tree: $TARNVIK_SOURCE_DIR/<relative>.
+// Path in the source tree: <source tree>/<relative>.
 std::string sourcePath(const std::string& relative);
 
 } // namespace testsupport
