@@ -15,6 +15,17 @@
 
 namespace resize_test {
 
+// Variants built separately (generic, SSE4.1, AVX2) and whether this
+// processor runs them, by the compiler's own check.
+constexpr int kBuiltVariants[] = {0, 4, 6};
+inline bool processorHas(int index) {
+    __builtin_cpu_init();
+    if (index == 6)
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi2");
+    if (index == 4) return __builtin_cpu_supports("sse4.1");
+    return true;
+}
+
 // One plane with `pad` pixels (or pairs) of valid memory on every side.
 struct Plane {
     int w = 0, h = 0, ch = 1, pad = 0;
