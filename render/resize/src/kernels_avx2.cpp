@@ -41,53 +41,77 @@ inline __m128i qword(__m256i v, int t) {
     return (t & 1) ? _mm_srli_si128(half, 8) : half;
 }
 
-void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
-    const int* base = reinterpret_cast<const int*>(src - 1);
+// Horizontal pass, one channel, eight positions a step. When the taps of
+// the eight lie within 16 bytes that the row's taps cover anyway, one load
+// and a byte shuffle per tap replace the gathers.
+template <int A>
+void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const int32_t limit = n > 0 ? cols[n - 1] + A : 0;  // last byte any tap of the row reads
     int j = 0;
-    for (; j + 8 <= n; j += 8, wx += 32) {
-        const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + j));
-        const __m256i v = transposeBytes8x4(_mm256_i32gather_epi32(base, idx, 1));
-        const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
-        const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
-        __m256 w[4];
-        transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
-                         _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
-        __m256 sum = _mm256_mul_ps(toFloat(qword(v, 0)), w[0]);
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), w[1]));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), w[2]));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), w[3]));
+    for (; j + 8 <= n; j += 8, wx += 8 * T) {
+        const int32_t c0 = cols[j];
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j + 4));
+        __m256 x[T];
+        const int32_t c4 = cols[j + 4];
+        if (cols[j + 7] - c0 + T - 1 <= 15 && c0 - (A - 1) + 15 <= limit) {
+            const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)));
+            const __m128i base = _mm_set1_epi32(c0);
+            const __m128i rel = _mm_packus_epi16(
+                _mm_packs_epi32(_mm_sub_epi32(lo, base), _mm_sub_epi32(hi, base)), _mm_setzero_si128());
+            for (int t = 0; t < T; ++t)
+                x[t] = toFloat(_mm_shuffle_epi8(data, _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(t)))));
+        } else if (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15 && c4 - (A - 1) + 15 <= limit) {
+            // Reductions: one load for each four positions.
+            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)));
+            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c4 - (A - 1)));
+            const __m128i rel = _mm_packus_epi16(
+                _mm_packs_epi32(_mm_sub_epi32(lo, _mm_set1_epi32(c0)), _mm_sub_epi32(hi, _mm_set1_epi32(c4))),
+                _mm_setzero_si128());
+            for (int t = 0; t < T; ++t) {
+                const __m128i m = _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(t)));
+                x[t] = toFloat(_mm_blend_epi16(_mm_shuffle_epi8(d0, m), _mm_shuffle_epi8(d1, m), 0x0c));
+            }
+        } else {
+            const __m256i idx = _mm256_setr_m128i(lo, hi);
+            const __m256i v = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                // Taps 4-5 are bytes 2-3 of the word at k: no read past the last tap.
+                const __m256i e = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src), idx, 1));
+                x[4 % T] = toFloat(qword(e, 2));
+                x[5 % T] = toFloat(qword(e, 3));
+            }
+        }
+        __m256 w[6];
+        if (A == 2) {
+            const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
+            const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
+            transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
+                             _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
+        } else {
+            transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)), join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
+                             join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
+                             join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
+            const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
+            const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
+            w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+            w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + j, sum);
     }
-    if (j < n) kGenericKernels.row1Lanczos2(src, cols + j, wx, n - j, out + j);
+    if (j < n) (A == 2 ? kGenericKernels.row1Lanczos2 : kGenericKernels.row1Lanczos3)(src, cols + j, wx, n - j, out + j);
+}
+
+void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row1Pass<2>(src, cols, wx, n, out);
 }
 
 void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
-    // Taps 0-3 from k - 2, taps 4-5 as bytes 2-3 of the word at k: no read
-    // reaches beyond the last tap.
-    const int* base = reinterpret_cast<const int*>(src - 2);
-    const int* tail = reinterpret_cast<const int*>(src);
-    int j = 0;
-    for (; j + 8 <= n; j += 8, wx += 48) {
-        const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + j));
-        const __m256i v = transposeBytes8x4(_mm256_i32gather_epi32(base, idx, 1));
-        const __m256i e = transposeBytes8x4(_mm256_i32gather_epi32(tail, idx, 1));
-        __m256 w[4];
-        transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)), join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
-                         join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
-                         join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
-        const __m256 x = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
-        const __m256 y = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
-        const __m256 w4 = _mm256_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0));
-        const __m256 w5 = _mm256_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1));
-        __m256 sum = _mm256_mul_ps(toFloat(qword(v, 0)), w[0]);
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), w[1]));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), w[2]));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), w[3]));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(e, 2)), w4));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(e, 3)), w5));
-        _mm256_storeu_ps(out + j, sum);
-    }
-    if (j < n) kGenericKernels.row1Lanczos3(src, cols + j, wx, n - j, out + j);
+    row1Pass<3>(src, cols, wx, n, out);
 }
 
 // Tap t of four positions' weights, each repeated for the two channels.
@@ -103,46 +127,68 @@ inline __m256i regroupPairs(__m256i g) {
     return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(g, m), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
 }
 
-void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
-    const long long* base = reinterpret_cast<const long long*>(src - 2);
+// Horizontal pass, two channels, four positions (eight floats) a step; the
+// same single-load shuffle as one channel when the taps fit in 16 bytes.
+template <int A>
+void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const int32_t limit = n > 0 ? cols[n - 1] + 2 * A + 1 : 0;  // last byte any tap of the row reads
+    const __m128i chan = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0);
     int j = 0;
-    for (; j + 4 <= n; j += 4, wx += 16) {
+    for (; j + 4 <= n; j += 4, wx += 4 * T) {
         const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
-        const __m256i v = regroupPairs(_mm256_i32gather_epi64(base, idx, 1));
-        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + 4), w2 = _mm_loadu_ps(wx + 8), w3 = _mm_loadu_ps(wx + 12);
+        const int32_t c0 = cols[j], c2 = cols[j + 2];
+        __m256 x[T];
+        if (cols[j + 3] - c0 + 2 * T - 1 <= 15 && c0 - 2 * (A - 1) + 15 <= limit) {
+            const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)));
+            const __m128i r = _mm_packus_epi16(_mm_packs_epi32(_mm_sub_epi32(idx, _mm_set1_epi32(c0)), idx), idx);
+            const __m128i rel = _mm_add_epi8(_mm_unpacklo_epi8(r, r), chan);
+            for (int t = 0; t < T; ++t)
+                x[t] = toFloat(_mm_shuffle_epi8(data, _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(2 * t)))));
+        } else if (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15 &&
+                   c2 - 2 * (A - 1) + 15 <= limit) {
+            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)));
+            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c2 - 2 * (A - 1)));
+            const __m128i base = _mm_setr_epi32(c0, c0, c2, c2);
+            const __m128i r = _mm_packus_epi16(_mm_packs_epi32(_mm_sub_epi32(idx, base), idx), idx);
+            const __m128i rel = _mm_add_epi8(_mm_unpacklo_epi8(r, r), chan);
+            for (int t = 0; t < T; ++t) {
+                const __m128i m = _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(2 * t)));
+                x[t] = toFloat(_mm_blend_epi16(_mm_shuffle_epi8(d0, m), _mm_shuffle_epi8(d1, m), 0x0c));
+            }
+        } else {
+            const __m256i v = regroupPairs(
+                _mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+                const __m128i e = _mm_shuffle_epi8(_mm_i32gather_epi32(reinterpret_cast<const int*>(src + 4), idx, 1), split);
+                x[4 % T] = toFloat(e);
+                x[5 % T] = toFloat(_mm_srli_si128(e, 8));
+            }
+        }
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T), w3 = _mm_loadu_ps(wx + 3 * T);
         _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
-        __m256 sum = _mm256_mul_ps(toFloat(qword(v, 0)), dupPairs(w0));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), dupPairs(w1)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), dupPairs(w2)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), dupPairs(w3)));
+        __m256 w[6] = {dupPairs(w0), dupPairs(w1), dupPairs(w2), dupPairs(w3)};
+        if (A == 3) {
+            const __m128 p = pairsAt(wx + 4, wx + 10), q = pairsAt(wx + 16, wx + 22);
+            w[4 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0)));
+            w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + 2 * j, sum);
     }
-    if (j < n) kGenericKernels.row2Lanczos2(src, cols + j, wx, n - j, out + 2 * j);
+    if (j < n)
+        (A == 2 ? kGenericKernels.row2Lanczos2 : kGenericKernels.row2Lanczos3)(src, cols + j, wx, n - j, out + 2 * j);
+}
+
+void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row2Pass<2>(src, cols, wx, n, out);
 }
 
 void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
-    const long long* base = reinterpret_cast<const long long*>(src - 4);
-    const int* tail = reinterpret_cast<const int*>(src + 4);
-    const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
-    int j = 0;
-    for (; j + 4 <= n; j += 4, wx += 24) {
-        const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
-        const __m256i v = regroupPairs(_mm256_i32gather_epi64(base, idx, 1));
-        const __m128i e = _mm_shuffle_epi8(_mm_i32gather_epi32(tail, idx, 1), split);
-        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + 6), w2 = _mm_loadu_ps(wx + 12), w3 = _mm_loadu_ps(wx + 18);
-        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
-        const __m128 x = pairsAt(wx + 4, wx + 10), y = pairsAt(wx + 16, wx + 22);
-        const __m128 w4 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0));
-        const __m128 w5 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1));
-        __m256 sum = _mm256_mul_ps(toFloat(qword(v, 0)), dupPairs(w0));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), dupPairs(w1)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), dupPairs(w2)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), dupPairs(w3)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(e), dupPairs(w4)));
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(_mm_srli_si128(e, 8)), dupPairs(w5)));
-        _mm256_storeu_ps(out + 2 * j, sum);
-    }
-    if (j < n) kGenericKernels.row2Lanczos3(src, cols + j, wx, n - j, out + 2 * j);
+    row2Pass<3>(src, cols, wx, n, out);
 }
 
 template <int Taps>

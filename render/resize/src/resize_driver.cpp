@@ -1,8 +1,6 @@
 // Checks, area clipping and the two plane drivers of the resize call.
 #include "resize_driver.h"
 
-#include <immintrin.h>
-
 #include <cmath>
 #include <cstddef>
 
@@ -24,60 +22,55 @@ struct Plane {
 
 inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-inline uint8_t toByte(float v) {
-    const int r = _mm_cvtss_si32(_mm_set_ss(v));  // nearest, ties to even
-    return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
-}
-
-// One border pixel (all channels) with taps clamped to the source.
-void borderPixel(const PlanHeader& p, const Plane& pl, int row, int col) {
+// Horizontal pass of one source row for the columns whose taps leave the
+// source: taps clamped to it, each channel reading only its own samples.
+void clampedColumns(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols, float* out) {
     const int a = static_cast<int>(p.lobes), taps = 2 * a;
-    const int ky = p.vertical.index[row], kx = p.horizontal.index[col];
-    const float* wy = p.vertical.weights + static_cast<size_t>(taps) * row;
-    const float* wx = p.horizontal.weights + static_cast<size_t>(taps) * col;
-    uint8_t* out = pl.dst + (row - pl.y) * pl.dstStep + static_cast<ptrdiff_t>(col - pl.x) * pl.ch;
-    for (int c = 0; c < pl.ch; ++c) {
-        float sum = 0.0f;
-        for (int v = 0; v < taps; ++v) {
-            const int sy = clampInt(ky - (a - 1) + v, 0, pl.srcH - 1);
-            const uint8_t* srow = pl.origin + sy * pl.srcStep;
-            float hsum = 0.0f;
+    for (int col = col0; col < col0 + cols; ++col) {
+        const int kx = p.horizontal.index[col];
+        const float* wx = p.horizontal.weights + static_cast<size_t>(taps) * col;
+        for (int c = 0; c < pl.ch; ++c) {
+            float sum = 0.0f;
             for (int t = 0; t < taps; ++t) {
                 const int sx = clampInt(kx - (a - 1) + t, 0, pl.srcW - 1);
-                hsum += static_cast<float>(srow[sx * pl.ch + c]) * wx[t];
+                sum += static_cast<float>(srow[sx * pl.ch + c]) * wx[t];
             }
-            sum += wy[v] * hsum;
+            out[(col - col0) * pl.ch + c] = sum;
         }
-        out[c] = toByte(sum);
     }
 }
 
-void borderRect(const PlanHeader& p, const Plane& pl, int row0, int rows, int col0, int cols) {
-    for (int r = row0; r < row0 + rows; ++r)
-        for (int c = col0; c < col0 + cols; ++c) borderPixel(p, pl, r, c);
-}
-
-// Interior rectangle: horizontal pass of each needed source row into a ring
-// of 2a float rows, then a vertical pass per destination row.
-void interior(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
-              float* ring, int row0, int rows, int col0, int cols) {
+// The area, separably: the horizontal pass of each needed source row into a
+// ring of 2a float rows, then a vertical pass per destination row. With edge
+// replication, rows above and below the source are filtered from the edge
+// row and the left and right bands of columns (whose taps leave the source)
+// are filtered with clamped taps, outside the variant's loops; the sums are
+// those of the per-pixel definition, term by term.
+void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
+                bool replicate, int left, int right) {
     const int a = static_cast<int>(p.lobes), taps = 2 * a;
     const RowPass rowPass = pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3)
                                        : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
     const ColPass colPass = a == 2 ? k.colLanczos2 : k.colLanczos3;
-    const int n = cols * pl.ch;
+    const int n = pl.w * pl.ch;
+    const int mid = pl.w - left - right;
     const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
     float* slot[6];
     for (int v = 0; v < taps; ++v) slot[v] = ring + stride * v;
-    const int32_t* cj = colOffsets + (col0 - pl.x);
-    const float* wx = p.horizontal.weights + static_cast<size_t>(taps) * col0;
-    auto filter = [&](int sourceRow, float* out) { rowPass(pl.origin + sourceRow * pl.srcStep, cj, wx, cols, out); };
+    const float* wxMid = p.horizontal.weights + static_cast<size_t>(taps) * (pl.x + left);
+    auto filter = [&](int sourceRow, float* out) {
+        if (replicate) sourceRow = clampInt(sourceRow, 0, pl.srcH - 1);
+        const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
+        if (left > 0) clampedColumns(p, pl, srow, pl.x, left, out);
+        if (mid > 0) rowPass(srow, colOffsets + left, wxMid, mid, out + left * pl.ch);
+        if (right > 0) clampedColumns(p, pl, srow, pl.x + pl.w - right, right, out + (pl.w - right) * pl.ch);
+    };
 
     // slot[v] holds source row prev - (a - 1) + v; start one row early so that
     // the first destination row loads exactly one row.
-    int prev = p.vertical.index[row0] - 1;
+    int prev = p.vertical.index[pl.y] - 1;
     for (int v = 1; v < taps; ++v) filter(prev - (a - 1) + v, slot[v]);
-    for (int r = row0; r < row0 + rows; ++r) {
+    for (int r = pl.y; r < pl.y + pl.h; ++r) {
         const int ky = p.vertical.index[r];
         const int delta = ky - prev;
         if (delta >= taps) {
@@ -89,8 +82,7 @@ void interior(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, cons
             for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
         }
         prev = ky;
-        uint8_t* out = pl.dst + (r - pl.y) * pl.dstStep + static_cast<ptrdiff_t>(col0 - pl.x) * pl.ch;
-        colPass(slot, p.vertical.weights + static_cast<size_t>(taps) * r, n, out);
+        colPass(slot, p.vertical.weights + static_cast<size_t>(taps) * r, n, pl.dst + (r - pl.y) * pl.dstStep);
     }
 }
 
@@ -106,33 +98,19 @@ void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, i
     float* ring = reinterpret_cast<float*>(alignUp(reinterpret_cast<uintptr_t>(rowOffsets + pl.h), 32));
 
     if (border == ippiEdgeInMemory) {
-        interior(k, p, pl, colOffsets, ring, pl.y, pl.h, pl.x, pl.w);
+        resizeArea(k, p, pl, colOffsets, ring, false, 0, 0);
         return;
     }
-
-    int top = clampInt(static_cast<int>(p.vertical.leading) - pl.y, 0, pl.h);
     int left = clampInt(static_cast<int>(p.horizontal.leading) - pl.x, 0, pl.w);
-    int bottom = clampInt(static_cast<int>(p.vertical.trailing) - (pl.dstH - pl.y - pl.h), 0, pl.h);
     int right = clampInt(static_cast<int>(p.horizontal.trailing) - (pl.dstW - pl.x - pl.w), 0, pl.w);
     // The chroma plane reuses the luma counts, which were decided in double
     // precision on the full-size axis; widen a band where the index table says
-    // an interior tap would still leave the half-size source.
-    const int32_t* iv = p.vertical.index;
+    // a tap of the variant's loop would still leave the half-size source.
     const int32_t* ih = p.horizontal.index;
-    while (top + bottom < pl.h && iv[pl.y + top] - (a - 1) < 0) ++top;
-    while (top + bottom < pl.h && iv[pl.y + pl.h - 1 - bottom] + a > pl.srcH - 1) ++bottom;
     while (left + right < pl.w && ih[pl.x + left] - (a - 1) < 0) ++left;
     while (left + right < pl.w && ih[pl.x + pl.w - 1 - right] + a > pl.srcW - 1) ++right;
-
-    const int midRows = pl.h - top - bottom;
-    borderRect(p, pl, pl.y, top, pl.x, pl.w);
-    if (midRows > 0) {
-        borderRect(p, pl, pl.y + top, midRows, pl.x, left);
-        borderRect(p, pl, pl.y + top, midRows, pl.x + pl.w - right, right);
-    }
-    borderRect(p, pl, pl.y + pl.h - bottom, bottom, pl.x, pl.w);
-    const int midCols = pl.w - left - right;
-    if (midRows >= 1 && midCols >= 1) interior(k, p, pl, colOffsets, ring, pl.y + top, midRows, pl.x + left, midCols);
+    if (left + right > pl.w) right = pl.w - left;
+    resizeArea(k, p, pl, colOffsets, ring, true, left, right);
 }
 
 }  // namespace

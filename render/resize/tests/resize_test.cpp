@@ -124,7 +124,7 @@ TEST_P(ReferenceTest, GenericAgreesWithDoubleLanczos) {
     EXPECT_LE(compareToReference(in, out, static_cast<int>(c.lobes), c.border == 1, c.ox, c.oy, w, h), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReferenceTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Resize, ReferenceTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ResizeExecution, ChecksInOrder) {
@@ -277,7 +277,7 @@ TEST_P(GuardTest, NothingReadOutsideTheSource) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GuardTest,
+INSTANTIATE_TEST_SUITE_P(Resize, GuardTest,
                          ::testing::Values(GuardCase{64, 48, 128, 96, 2, 1}, GuardCase{64, 48, 128, 96, 3, 1},
                                            GuardCase{96, 64, 40, 30, 3, 1}, GuardCase{12, 12, 38, 26, 3, 1},
                                            GuardCase{64, 48, 128, 96, 2, 6}, GuardCase{64, 48, 128, 96, 3, 6},

@@ -94,10 +94,10 @@ TEST_P(VariantTest, AgreesWithGenericWithinOneLevel) {
     RecordProperty("differing_samples", std::to_string(differing));
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, VariantTest, ::testing::ValuesIn(kVariants),
+INSTANTIATE_TEST_SUITE_P(Resize, VariantTest, ::testing::ValuesIn(kVariants),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VariantChoice, InitSelectsTheVariantOfThisProcessor) {
+TEST(ResizeVariantChoice, InitSelectsTheVariantOfThisProcessor) {
     EXPECT_EQ(ippJumpIndexForMergedLibs, 0) << "the generic variant runs before ippInit";
     const uint64_t m = features();
     EXPECT_EQ((m & 0x40) != 0, processorHas(4));
