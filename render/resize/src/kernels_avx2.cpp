@@ -217,7 +217,49 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
 }
 
-const ResizeKernels kAvx2Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3, colPass<4>, colPass<6>};
+template <int Taps>
+void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    __m256 w0[Taps], w1[Taps];
+    for (int v = 0; v < Taps; ++v) {
+        w0[v] = _mm256_set1_ps(wy0[v]);
+        w1[v] = _mm256_set1_ps(wy1[v]);
+    }
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        __m256 s0a, s0b, s1a, s1b;
+        {
+            const __m256 ra = _mm256_loadu_ps(rows[0] + j), rb = _mm256_loadu_ps(rows[0] + j + 8);
+            s0a = _mm256_mul_ps(ra, w0[0]);
+            s0b = _mm256_mul_ps(rb, w0[0]);
+            s1a = _mm256_mul_ps(ra, w1[0]);
+            s1b = _mm256_mul_ps(rb, w1[0]);
+        }
+        for (int v = 1; v < Taps; ++v) {
+            const __m256 ra = _mm256_loadu_ps(rows[v] + j), rb = _mm256_loadu_ps(rows[v] + j + 8);
+            s0a = _mm256_add_ps(s0a, _mm256_mul_ps(ra, w0[v]));
+            s0b = _mm256_add_ps(s0b, _mm256_mul_ps(rb, w0[v]));
+            s1a = _mm256_add_ps(s1a, _mm256_mul_ps(ra, w1[v]));
+            s1b = _mm256_add_ps(s1b, _mm256_mul_ps(rb, w1[v]));
+        }
+        // Rows 0 and 1 packed together, then each 16-byte half to its row.
+        const __m256i p0 = _mm256_packs_epi32(_mm256_cvtps_epi32(s0a), _mm256_cvtps_epi32(s0b));
+        const __m256i p1 = _mm256_packs_epi32(_mm256_cvtps_epi32(s1a), _mm256_cvtps_epi32(s1b));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order);
+        // bytes: row 0 j..j+15 in the low half, row 1 in the high half.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst0 + j), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst1 + j), _mm256_extracti128_si256(bytes, 1));
+    }
+    if (j < n) {
+        const float* rest[6];
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        colPass<Taps>(rest, wy0, n - j, dst0 + j);
+        colPass<Taps>(rest, wy1, n - j, dst1 + j);
+    }
+}
+
+const ResizeKernels kAvx2Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
+                                    colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
 
 }  // namespace
 

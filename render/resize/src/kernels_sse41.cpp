@@ -139,7 +139,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
 }
 
-const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3, colPass<4>, colPass<6>};
+const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3, colPass<4>, colPass<6>, nullptr, nullptr};
 
 }  // namespace
 

@@ -52,6 +52,7 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
     const RowPass rowPass = pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3)
                                        : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
     const ColPass colPass = a == 2 ? k.colLanczos2 : k.colLanczos3;
+    const ColPass2 colPair = a == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
     const int n = pl.w * pl.ch;
     const int mid = pl.w - left - right;
     const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
@@ -82,7 +83,14 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
             for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
         }
         prev = ky;
-        colPass(slot, p.vertical.weights + static_cast<size_t>(taps) * r, n, pl.dst + (r - pl.y) * pl.dstStep);
+        const float* wy = p.vertical.weights + static_cast<size_t>(taps) * r;
+        uint8_t* out = pl.dst + (r - pl.y) * pl.dstStep;
+        if (colPair && r + 1 < pl.y + pl.h && p.vertical.index[r + 1] == ky) {
+            colPair(slot, wy, wy + taps, n, out, out + pl.dstStep);
+            ++r;
+        } else {
+            colPass(slot, wy, n, out);
+        }
     }
 }
 

@@ -18,6 +18,11 @@ using RowPass = void (*)(const uint8_t* src, const int32_t* cols, const float* w
 // n floats become n bytes (rounded to nearest-even, clamped to 0..255).
 using ColPass = void (*)(const float* const* rows, const float* wy, int n, uint8_t* dst);
 
+// Two destination rows over the same source rows (enlargements): each row
+// gets exactly the bytes of its own ColPass; the ring is read once.
+using ColPass2 = void (*)(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0,
+                          uint8_t* dst1);
+
 struct ResizeKernels {
     RowPass row1Lanczos2;
     RowPass row1Lanczos3;
@@ -25,6 +30,8 @@ struct ResizeKernels {
     RowPass row2Lanczos3;
     ColPass colLanczos2;
     ColPass colLanczos3;
+    ColPass2 colPairLanczos2;  // may be null: two ColPass calls instead
+    ColPass2 colPairLanczos3;
 };
 
 extern const ResizeKernels kGenericKernels;
