@@ -55,24 +55,21 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j + 4));
         __m256 x[T];
         const int32_t c4 = cols[j + 4];
-        if (cols[j + 7] - c0 + T - 1 <= 15 && c0 - (A - 1) + 15 <= limit) {
-            const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)));
-            const __m128i base = _mm_set1_epi32(c0);
-            const __m128i rel = _mm_packus_epi16(
-                _mm_packs_epi32(_mm_sub_epi32(lo, base), _mm_sub_epi32(hi, base)), _mm_setzero_si128());
+        const bool one = cols[j + 7] - c0 + T - 1 <= 15;
+        if ((one || (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15)) &&
+            (one ? c0 : c4) - (A - 1) + 15 <= limit) {
+            // Lane 0 reads positions 0-3 from a load at c0, lane 1 positions
+            // 4-7 from the same load or one at c4; each int32 lane of the
+            // shuffle mask picks one byte and zeroes the other three.
+            const int32_t c1 = one ? c0 : c4;
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - (A - 1))), 1);
+            const __m256i rel = _mm256_or_si256(
+                _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
             for (int t = 0; t < T; ++t)
-                x[t] = toFloat(_mm_shuffle_epi8(data, _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(t)))));
-        } else if (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15 && c4 - (A - 1) + 15 <= limit) {
-            // Reductions: one load for each four positions.
-            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)));
-            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c4 - (A - 1)));
-            const __m128i rel = _mm_packus_epi16(
-                _mm_packs_epi32(_mm_sub_epi32(lo, _mm_set1_epi32(c0)), _mm_sub_epi32(hi, _mm_set1_epi32(c4))),
-                _mm_setzero_si128());
-            for (int t = 0; t < T; ++t) {
-                const __m128i m = _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(t)));
-                x[t] = toFloat(_mm_blend_epi16(_mm_shuffle_epi8(d0, m), _mm_shuffle_epi8(d1, m), 0x0c));
-            }
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(t))));
         } else {
             const __m256i idx = _mm256_setr_m128i(lo, hi);
             const __m256i v = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
@@ -133,29 +130,27 @@ template <int A>
 void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     constexpr int T = 2 * A;
     const int32_t limit = n > 0 ? cols[n - 1] + 2 * A + 1 : 0;  // last byte any tap of the row reads
-    const __m128i chan = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0);
     int j = 0;
     for (; j + 4 <= n; j += 4, wx += 4 * T) {
         const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
         const int32_t c0 = cols[j], c2 = cols[j + 2];
         __m256 x[T];
-        if (cols[j + 3] - c0 + 2 * T - 1 <= 15 && c0 - 2 * (A - 1) + 15 <= limit) {
-            const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)));
-            const __m128i r = _mm_packus_epi16(_mm_packs_epi32(_mm_sub_epi32(idx, _mm_set1_epi32(c0)), idx), idx);
-            const __m128i rel = _mm_add_epi8(_mm_unpacklo_epi8(r, r), chan);
+        const bool one = cols[j + 3] - c0 + 2 * T - 1 <= 15;
+        if ((one || (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15)) &&
+            (one ? c0 : c2) - 2 * (A - 1) + 15 <= limit) {
+            // Lane 0 holds positions 0-1, lane 1 positions 2-3, as [u v u v].
+            const int32_t c1 = one ? c0 : c2;
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - 2 * (A - 1))), 1);
+            const __m256i spread = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(idx),
+                                                               _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+            const __m256i rel = _mm256_or_si256(
+                _mm256_add_epi32(_mm256_sub_epi32(spread, _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                                 _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
             for (int t = 0; t < T; ++t)
-                x[t] = toFloat(_mm_shuffle_epi8(data, _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(2 * t)))));
-        } else if (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15 &&
-                   c2 - 2 * (A - 1) + 15 <= limit) {
-            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)));
-            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c2 - 2 * (A - 1)));
-            const __m128i base = _mm_setr_epi32(c0, c0, c2, c2);
-            const __m128i r = _mm_packus_epi16(_mm_packs_epi32(_mm_sub_epi32(idx, base), idx), idx);
-            const __m128i rel = _mm_add_epi8(_mm_unpacklo_epi8(r, r), chan);
-            for (int t = 0; t < T; ++t) {
-                const __m128i m = _mm_add_epi8(rel, _mm_set1_epi8(static_cast<char>(2 * t)));
-                x[t] = toFloat(_mm_blend_epi16(_mm_shuffle_epi8(d0, m), _mm_shuffle_epi8(d1, m), 0x0c));
-            }
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(2 * t))));
         } else {
             const __m256i v = regroupPairs(
                 _mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
