@@ -40,7 +40,7 @@ struct Model {
 // Index: 0 generic, 1 SSE3, 2 SSSE3, 3 SSSE3+MOVBE, 4 SSE4.1, 5 AVX, 6 AVX2.
 // Status 20: not the reference vendor (the variant is chosen anyway).
 const Model kModels[] = {
-    {"qemu64,-pni,vendor=GenuineIntel", "index=0 status=0"},
+    {"qemu64,-pni,vendor=GenuineIntel", "index=0 status=0 mask=0x7 "},
     {"qemu64,vendor=GenuineIntel", "index=1 status=0"},
     {"core2duo", "index=2 status=0"},
     {"core2duo,+movbe", "index=3 status=0"},
