@@ -152,7 +152,11 @@ KLMF_IPP_API ippResult ippStaticInit(void);
 KLMF_IPP_API ippResult ippInitCpu(uint32_t cpuCode);
 KLMF_IPP_API int ippIsCpuEnabled(uint32_t cpuCode);
 KLMF_IPP_API ippResult ippEnableCpu(uint32_t cpuCode);
-/* pRegs may be null; see the feature bit list in cpu_features.cpp. */
+/* Feature mask bits: 0 MMX, 1 SSE, 2 SSE2, 3 SSE3, 4 SSSE3, 5 MOVBE, 6 SSE4.1,
+ * 7 SSE4.2, 8 AVX, 9 AVX enabled by the OS (OSXSAVE, XCR0 bits 1 and 2),
+ * 10 AES, 11 PCLMULQDQ, 12 leaf 0x20000001 EDX bit 1 (family 0xb only),
+ * 13 RDRAND, 14 F16C, 15 AVX2 with BMI1, BMI2 and FMA, 16 ADX, 17 RDSEED,
+ * 18 PREFETCHW, 31 family/model 0xb1. pRegs may be null. */
 KLMF_IPP_API ippResult ippGetCpuFeatures(uint64_t* pFeaturesMask, uint32_t pRegs[4]);
 KLMF_IPP_API ippResult ippSetCpuFeaturesMask(uint64_t mask);
 KLMF_IPP_API uint64_t ippGetEnabledCpuFeatures(void);
