@@ -137,6 +137,8 @@ ippResult resizeYUV420(const ResizeKernels& kernels, const uint8_t* pSrcY, int32
     if ((dstOffset.x & 1) || (dstOffset.y & 1)) return ippStsOddOffsetErr;
     if (border & 0xffffff08u) return ippStsBorderErr;
     if (border != ippiEdgeReplicate && border != ippiEdgeInMemory) return ippStsNotSupportedModeErr;
+    // A damaged plan must not size the ring beyond its six rows.
+    if (p.lobes != 2 && p.lobes != 3) return ippStsNotSupportedModeErr;
 
     const int32_t x = dstOffset.x, y = dstOffset.y;
     int64_t w = dstSize.width, h = dstSize.height;

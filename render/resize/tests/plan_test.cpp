@@ -165,6 +165,25 @@ const klmf_resize::PlanHeader& header(const std::vector<uint8_t>& plan) {
     return *klmf_resize::planHeader(reinterpret_cast<const ippiLanczosPlan*>(plan.data()));
 }
 
+TEST(ResizePlan, DamagedLobesCountIsRefused) {
+    int32_t planSize = 0, initSize = 0, bufSize = 0;
+    ASSERT_EQ(ippiResizeYUV420GetSize({64, 48}, {96, 72}, 16, 0, &planSize, &initSize), 0);
+    auto plan = block(static_cast<size_t>(planSize));
+    auto init = block(static_cast<size_t>(initSize));
+    auto* P = reinterpret_cast<ippiLanczosPlan*>(plan.data());
+    ASSERT_EQ(ippiResizeYUV420LanczosInit({64, 48}, {96, 72}, 2, P, init.data()), 0);
+    ASSERT_EQ(ippiResizeYUV420GetBufferSize(P, {96, 72}, &bufSize), 0);
+    klmf_resize::planHeader(P)->lobes = 5;
+    int32_t size = -1;
+    EXPECT_EQ(ippiResizeYUV420GetBufferSize(P, {96, 72}, &size), -9999);
+    EXPECT_EQ(size, -1);
+    std::vector<uint8_t> src(64 * 48), dst(96 * 72, 0xee), work(static_cast<size_t>(bufSize));
+    EXPECT_EQ(ippiResizeYUV420Lanczos_8u_P2R(src.data(), 64, src.data(), 64, dst.data(), 96, dst.data(), 96, {0, 0},
+                                             {96, 72}, 1, nullptr, P, work.data()),
+              -9999);
+    for (uint8_t b : dst) ASSERT_EQ(b, 0xee);
+}
+
 TEST(ResizePlan, HalvingGivesHalfFractionsAndEvenIndices) {
     int32_t planSize = 0, initSize = 0;
     ASSERT_EQ(ippiResizeYUV420GetSize({256, 128}, {128, 64}, 16, 0, &planSize, &initSize), 0);
