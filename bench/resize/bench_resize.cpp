@@ -41,7 +41,8 @@ void klmf(benchmark::State& state, int variant, Size src, Size dst) {
         state.SkipWithError("processor lacks this variant");
         return;
     }
-    const auto sy = noise(static_cast<size_t>(src.w) * src.h, 1), suv = noise(static_cast<size_t>(src.w) * src.h / 2, 2);
+    const auto sy = noise(static_cast<size_t>(src.w) * src.h, 1),
+               suv = noise(static_cast<size_t>(src.w) * src.h / 2, 2);
     std::vector<uint8_t> dy(static_cast<size_t>(dst.w) * dst.h), duv(static_cast<size_t>(dst.w) * dst.h / 2);
     int32_t planSize = 0, initSize = 0, bufSize = 0;
     ippiResizeYUV420GetSize({src.w, src.h}, {dst.w, dst.h}, ippiFilterLanczos, 0, &planSize, &initSize);
@@ -78,7 +79,8 @@ void swscale(benchmark::State& state, Size src, Size dst) {
         sws_freeContext(ctx);
         return;
     }
-    const auto sy = noise(static_cast<size_t>(src.w) * src.h, 1), suv = noise(static_cast<size_t>(src.w) * src.h / 2, 2);
+    const auto sy = noise(static_cast<size_t>(src.w) * src.h, 1),
+               suv = noise(static_cast<size_t>(src.w) * src.h / 2, 2);
     std::vector<uint8_t> dy(static_cast<size_t>(dst.w) * dst.h), duv(static_cast<size_t>(dst.w) * dst.h / 2);
     const uint8_t* in[4] = {sy.data(), suv.data(), nullptr, nullptr};
     const int inStride[4] = {src.w, src.w, 0, 0};
@@ -125,7 +127,9 @@ void zimgLanczos(benchmark::State& state, Size src, Size dst) {
     const size_t sl = static_cast<size_t>(src.w) * src.h, dl = static_cast<size_t>(dst.w) * dst.h;
     // 64-byte aligned planes with strides that are multiples of 64.
     std::vector<uint8_t> in(sl * 3 / 2 + 256), out(dl * 3 / 2 + 256);
-    auto align = [](uint8_t* p) { return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + 63) & ~uintptr_t{63}); };
+    auto align = [](uint8_t* p) {
+        return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + 63) & ~uintptr_t{63});
+    };
     std::mt19937 rng(3);
     for (auto& b : in) b = static_cast<uint8_t>(rng());
     uint8_t* ib = align(in.data());
@@ -160,15 +164,15 @@ void registerAll() {
     } dirs[] = {{"1080p_to_2160p", kHd, kUhd}, {"2160p_to_1080p", kUhd, kHd}};
     for (const Dir& d : dirs) {
         for (auto [variant, name] : {std::pair{0, "klmf_generic"}, {4, "klmf_sse41"}, {6, "klmf_avx2"}})
-            benchmark::RegisterBenchmark((std::string(name) + "/" + d.name).c_str(),
-                                         [=](benchmark::State& s) { klmf(s, variant, d.src, d.dst); })
-                ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("swscale_lanczos_nv12/") + d.name).c_str(),
-                                     [=](benchmark::State& s) { swscale(s, d.src, d.dst); })
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("zimg_lanczos_i420/") + d.name).c_str(),
-                                     [=](benchmark::State& s) { zimgLanczos(s, d.src, d.dst); })
-            ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string(name) + "/" + d.name).c_str(), [=](benchmark::State& s) {
+                klmf(s, variant, d.src, d.dst);
+            })->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("swscale_lanczos_nv12/") + d.name).c_str(), [=](benchmark::State& s) {
+            swscale(s, d.src, d.dst);
+        })->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("zimg_lanczos_i420/") + d.name).c_str(), [=](benchmark::State& s) {
+            zimgLanczos(s, d.src, d.dst);
+        })->Unit(benchmark::kMillisecond);
     }
 }
 

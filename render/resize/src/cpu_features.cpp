@@ -28,19 +28,20 @@ struct CacheDescriptor {
 constexpr uint32_t KiB = 1024, MiB = 1024 * 1024;
 
 // Leaf-2 cache descriptors of 128 KiB to 24 MiB, largest first.
-constexpr CacheDescriptor tableCache[] = {
-    {0xec, 24 * MiB}, {0xeb, 18 * MiB}, {0x4d, 16 * MiB}, {0xea, 12 * MiB}, {0x4c, 12 * MiB},
-    {0x47, 8 * MiB},  {0x4b, 8 * MiB},  {0xe4, 8 * MiB},  {0x4a, 6 * MiB},  {0x4e, 6 * MiB},
-    {0xde, 6 * MiB},  {0x29, 4 * MiB},  {0x46, 4 * MiB},  {0x49, 4 * MiB},  {0xd8, 4 * MiB},
-    {0xe3, 4 * MiB},  {0x48, 3 * MiB},  {0xdd, 3 * MiB},  {0x25, 2 * MiB},  {0x45, 2 * MiB},
-    {0x7d, 2 * MiB},  {0x85, 2 * MiB},  {0xd2, 2 * MiB},  {0xd7, 2 * MiB},  {0xe2, 2 * MiB},
-    {0xdc, 1536 * KiB}, {0x23, 1 * MiB}, {0x24, 1 * MiB}, {0x44, 1 * MiB},  {0x78, 1 * MiB},
-    {0x7c, 1 * MiB},  {0x84, 1 * MiB},  {0x87, 1 * MiB},  {0xd1, 1 * MiB},  {0xd6, 1 * MiB},
-    {0x22, 512 * KiB}, {0x3e, 512 * KiB}, {0x43, 512 * KiB}, {0x7b, 512 * KiB}, {0x7f, 512 * KiB},
-    {0x80, 512 * KiB}, {0x83, 512 * KiB}, {0x86, 512 * KiB}, {0xd0, 512 * KiB}, {0x3d, 384 * KiB},
-    {0x21, 256 * KiB}, {0x3c, 256 * KiB}, {0x42, 256 * KiB}, {0x7a, 256 * KiB}, {0x82, 256 * KiB},
-    {0x3a, 192 * KiB}, {0x79, 128 * KiB}, {0x39, 128 * KiB}, {0x3b, 128 * KiB}, {0x41, 128 * KiB},
-    {0, 0}};
+constexpr CacheDescriptor tableCache[] = {{0xec, 24 * MiB},  {0xeb, 18 * MiB},   {0x4d, 16 * MiB},  {0xea, 12 * MiB},
+                                          {0x4c, 12 * MiB},  {0x47, 8 * MiB},    {0x4b, 8 * MiB},   {0xe4, 8 * MiB},
+                                          {0x4a, 6 * MiB},   {0x4e, 6 * MiB},    {0xde, 6 * MiB},   {0x29, 4 * MiB},
+                                          {0x46, 4 * MiB},   {0x49, 4 * MiB},    {0xd8, 4 * MiB},   {0xe3, 4 * MiB},
+                                          {0x48, 3 * MiB},   {0xdd, 3 * MiB},    {0x25, 2 * MiB},   {0x45, 2 * MiB},
+                                          {0x7d, 2 * MiB},   {0x85, 2 * MiB},    {0xd2, 2 * MiB},   {0xd7, 2 * MiB},
+                                          {0xe2, 2 * MiB},   {0xdc, 1536 * KiB}, {0x23, 1 * MiB},   {0x24, 1 * MiB},
+                                          {0x44, 1 * MiB},   {0x78, 1 * MiB},    {0x7c, 1 * MiB},   {0x84, 1 * MiB},
+                                          {0x87, 1 * MiB},   {0xd1, 1 * MiB},    {0xd6, 1 * MiB},   {0x22, 512 * KiB},
+                                          {0x3e, 512 * KiB}, {0x43, 512 * KiB},  {0x7b, 512 * KiB}, {0x7f, 512 * KiB},
+                                          {0x80, 512 * KiB}, {0x83, 512 * KiB},  {0x86, 512 * KiB}, {0xd0, 512 * KiB},
+                                          {0x3d, 384 * KiB}, {0x21, 256 * KiB},  {0x3c, 256 * KiB}, {0x42, 256 * KiB},
+                                          {0x7a, 256 * KiB}, {0x82, 256 * KiB},  {0x3a, 192 * KiB}, {0x79, 128 * KiB},
+                                          {0x39, 128 * KiB}, {0x3b, 128 * KiB},  {0x41, 128 * KiB}, {0, 0}};
 static_assert(sizeof tableCache / sizeof tableCache[0] == 56, "55 descriptors and the end pair");
 
 inline bool bit(uint32_t v, int n) { return (v >> n) & 1u; }
@@ -211,18 +212,59 @@ KLMF_IPP_API ippResult ownippStaticInitCpu(uint32_t c) {
     int32_t index = -1;
     uint64_t mask = 0;
     switch (c) {
-        case 0: case 96: index = 0; mask = 0x7; break;
-        case 32: case 66: index = 1; mask = 0xf; break;
-        case 33: case 34: case 67: index = 2; mask = 0x1f; break;
-        case 36: index = 3; mask = 0x3f; break;
-        case 35: case 68: index = 4; mask = 0x5f; break;
-        case 37: case 69: index = 4; mask = 0xdf; break;
-        case 38: case 71: index = 4; mask = 0xcdf; break;
-        case 70: index = 5; mask = 0xfdf; break;
-        case 73: index = 5; mask = 0x6fdf; break;
-        case 74: index = 6; mask = 0xefff; break;
-        case 75: index = 6; mask = 0x7efff; break;
-        case 0xffffffffu: return ippInit();
+        case 0:
+        case 96:
+            index = 0;
+            mask = 0x7;
+            break;
+        case 32:
+        case 66:
+            index = 1;
+            mask = 0xf;
+            break;
+        case 33:
+        case 34:
+        case 67:
+            index = 2;
+            mask = 0x1f;
+            break;
+        case 36:
+            index = 3;
+            mask = 0x3f;
+            break;
+        case 35:
+        case 68:
+            index = 4;
+            mask = 0x5f;
+            break;
+        case 37:
+        case 69:
+            index = 4;
+            mask = 0xdf;
+            break;
+        case 38:
+        case 71:
+            index = 4;
+            mask = 0xcdf;
+            break;
+        case 70:
+            index = 5;
+            mask = 0xfdf;
+            break;
+        case 73:
+            index = 5;
+            mask = 0x6fdf;
+            break;
+        case 74:
+            index = 6;
+            mask = 0xefff;
+            break;
+        case 75:
+            index = 6;
+            mask = 0x7efff;
+            break;
+        case 0xffffffffu:
+            return ippInit();
         default:
             if ((c >= 1 && c <= 11) || c == 64 || c == 65) {
                 ownMaskIsFeatures();

@@ -11,9 +11,8 @@ extern "C" {
 KLMF_IPP_API int32_t ippJumpIndexForMergedLibs = 0;
 
 const ippiResizeYUV420GetSize_fn ippiResizeYUV420GetSize_arraddr[7] = {
-    mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize,
-    mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize,
-    mx_ippiResizeYUV420GetSize};
+    mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize,
+    mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize, mx_ippiResizeYUV420GetSize};
 const ippiResizeYUV420GetBufferSize_fn ippiResizeYUV420GetBufferSize_arraddr[7] = {
     mx_ippiResizeYUV420GetBufferSize, mx_ippiResizeYUV420GetBufferSize, mx_ippiResizeYUV420GetBufferSize,
     mx_ippiResizeYUV420GetBufferSize, mx_ippiResizeYUV420GetBufferSize, mx_ippiResizeYUV420GetBufferSize,
@@ -27,20 +26,17 @@ const ippiResizeYUV420Lanczos_8u_P2R_fn ippiResizeYUV420Lanczos_8u_P2R_arraddr[7
     mx_ippiResizeYUV420Lanczos_8u_P2R, y8_ippiResizeYUV420Lanczos_8u_P2R, y8_ippiResizeYUV420Lanczos_8u_P2R,
     l9_ippiResizeYUV420Lanczos_8u_P2R};
 
-const ippsMalloc_8u_fn ippsMalloc_8u_arraddr[7] = {
-    mx_ippsMalloc_8u, mx_ippsMalloc_8u, mx_ippsMalloc_8u, mx_ippsMalloc_8u,
-    mx_ippsMalloc_8u, mx_ippsMalloc_8u, mx_ippsMalloc_8u};
+const ippsMalloc_8u_fn ippsMalloc_8u_arraddr[7] = {mx_ippsMalloc_8u, mx_ippsMalloc_8u, mx_ippsMalloc_8u,
+                                                   mx_ippsMalloc_8u, mx_ippsMalloc_8u, mx_ippsMalloc_8u,
+                                                   mx_ippsMalloc_8u};
 const ippsFree_fn ippsFree_arraddr[7] = {mx_ippsFree, mx_ippsFree, mx_ippsFree, mx_ippsFree,
-                                                      mx_ippsFree, mx_ippsFree, mx_ippsFree};
-const ippsCopy_8u_fn ippsCopy_8u_arraddr[7] = {mx_ippsCopy_8u, mx_ippsCopy_8u, mx_ippsCopy_8u,
-                                                            mx_ippsCopy_8u, mx_ippsCopy_8u, mx_ippsCopy_8u,
-                                                            mx_ippsCopy_8u};
-const ippsSet_8u_fn ippsSet_8u_arraddr[7] = {mx_ippsSet_8u, mx_ippsSet_8u, mx_ippsSet_8u,
-                                                          mx_ippsSet_8u, mx_ippsSet_8u, mx_ippsSet_8u,
-                                                          mx_ippsSet_8u};
-const ippsSet_32s_fn ippsSet_32s_arraddr[7] = {mx_ippsSet_32s, mx_ippsSet_32s, mx_ippsSet_32s,
-                                                            mx_ippsSet_32s, mx_ippsSet_32s, mx_ippsSet_32s,
-                                                            mx_ippsSet_32s};
+                                         mx_ippsFree, mx_ippsFree, mx_ippsFree};
+const ippsCopy_8u_fn ippsCopy_8u_arraddr[7] = {mx_ippsCopy_8u, mx_ippsCopy_8u, mx_ippsCopy_8u, mx_ippsCopy_8u,
+                                               mx_ippsCopy_8u, mx_ippsCopy_8u, mx_ippsCopy_8u};
+const ippsSet_8u_fn ippsSet_8u_arraddr[7] = {mx_ippsSet_8u, mx_ippsSet_8u, mx_ippsSet_8u, mx_ippsSet_8u,
+                                             mx_ippsSet_8u, mx_ippsSet_8u, mx_ippsSet_8u};
+const ippsSet_32s_fn ippsSet_32s_arraddr[7] = {mx_ippsSet_32s, mx_ippsSet_32s, mx_ippsSet_32s, mx_ippsSet_32s,
+                                               mx_ippsSet_32s, mx_ippsSet_32s, mx_ippsSet_32s};
 
 }  // extern "C"
 
@@ -56,8 +52,8 @@ inline int variant() {
 extern "C" {
 
 KLMF_IPP_API ippResult ippiResizeYUV420GetSize(ippiPlaneSize srcSize, ippiPlaneSize dstSize,
-                                               ippiFilterKind interpolation, uint32_t antialiasing,
-                                               int32_t* pPlanSize, int32_t* pInitBufSize) {
+                                               ippiFilterKind interpolation, uint32_t antialiasing, int32_t* pPlanSize,
+                                               int32_t* pInitBufSize) {
     return ippiResizeYUV420GetSize_arraddr[variant()](srcSize, dstSize, interpolation, antialiasing, pPlanSize,
                                                       pInitBufSize);
 }

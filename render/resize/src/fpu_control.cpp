@@ -42,9 +42,14 @@ uint32_t cwToAbstract(uint32_t cw) {
     uint32_t a = exceptionsToAbstract(cw);
     a |= (cw & 0xc00) >> 2;
     switch (cw & 0x300) {
-        case 0x000: a |= 0x20000; break;
-        case 0x200: a |= 0x10000; break;
-        default: break;
+        case 0x000:
+            a |= 0x20000;
+            break;
+        case 0x200:
+            a |= 0x10000;
+            break;
+        default:
+            break;
     }
     if (cw & 0x1000) a |= 0x40000;
     return a;

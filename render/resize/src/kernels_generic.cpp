@@ -42,7 +42,8 @@ void ownCol(const float* const* rows, const float* wy, int n, uint8_t* dst) {
 
 }  // namespace
 
-const ResizeKernels kGenericKernels = {ownRow1<2>, ownRow1<3>, ownRow2<2>, ownRow2<3>, ownCol<2>, ownCol<3>, nullptr, nullptr};
+const ResizeKernels kGenericKernels = {ownRow1<2>, ownRow1<3>, ownRow2<2>, ownRow2<3>,
+                                       ownCol<2>,  ownCol<3>,  nullptr,    nullptr};
 
 ippResult mx_ippiResizeYUV420Lanczos_8u_P2R(const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
                                             int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV,

@@ -34,8 +34,8 @@ void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int 
     const uint8_t* s = src - 1;
     int j = 0;
     for (; j + 4 <= n; j += 4, wx += 16) {
-        const __m128i v = transposeBytes4x4(
-            _mm_setr_epi32(load32(s + cols[j]), load32(s + cols[j + 1]), load32(s + cols[j + 2]), load32(s + cols[j + 3])));
+        const __m128i v = transposeBytes4x4(_mm_setr_epi32(load32(s + cols[j]), load32(s + cols[j + 1]),
+                                                           load32(s + cols[j + 2]), load32(s + cols[j + 3])));
         __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + 4), w2 = _mm_loadu_ps(wx + 8), w3 = _mm_loadu_ps(wx + 12);
         _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
         __m128 sum = _mm_mul_ps(toFloat(v), w0);
@@ -84,9 +84,12 @@ void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int 
         const __m128 a = _mm_loadu_ps(wx), b = _mm_loadu_ps(wx + 4);
         const __m128 lo = _mm_unpacklo_ps(a, b), hi = _mm_unpackhi_ps(a, b);
         __m128 sum = _mm_mul_ps(toFloat(v), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 1, 0, 0)));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
         _mm_storeu_ps(out + 2 * j, sum);
     }
     if (j < n) kGenericKernels.row2Lanczos2(src, cols + j, wx, n - j, out + 2 * j);
@@ -105,11 +108,15 @@ void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int 
         const __m128 lo = _mm_unpacklo_ps(a, b), hi = _mm_unpackhi_ps(a, b);
         const __m128 t45 = _mm_unpacklo_ps(pairAt(wx + 4), pairAt(wx + 10));  // [p0w4 p1w4 p0w5 p1w5]
         __m128 sum = _mm_mul_ps(toFloat(v), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 1, 0, 0)));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
         sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(e), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(1, 1, 0, 0))));
-        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(3, 3, 2, 2))));
         _mm_storeu_ps(out + 2 * j, sum);
     }
     if (j < n) kGenericKernels.row2Lanczos3(src, cols + j, wx, n - j, out + 2 * j);
@@ -139,7 +146,8 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
 }
 
-const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3, colPass<4>, colPass<6>, nullptr, nullptr};
+const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
+                                     colPass<4>,   colPass<6>,   nullptr,      nullptr};
 
 }  // namespace
 

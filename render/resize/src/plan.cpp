@@ -2,12 +2,12 @@
 // both axes, computed once per pair of sizes (generic variant).
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <numeric>
 #include <vector>
-#include <algorithm>
 
 #include "plan_layout.h"
 #include "variants.h"
@@ -106,8 +106,15 @@ ippResult mx_ippiResizeYUV420GetSize(ippiPlaneSize srcSize, ippiPlaneSize dstSiz
     for (int32_t v : lens)
         if (v < 2) return ippStsSizeErr;
     switch (interpolation) {
-        case 0: case 1: case 2: case 6: case 8: case 16: break;
-        default: return ippStsInterpolationErr;
+        case 0:
+        case 1:
+        case 2:
+        case 6:
+        case 8:
+        case 16:
+            break;
+        default:
+            return ippStsInterpolationErr;
     }
     if (antialiasing != 0) return ippStsNotSupportedModeErr;
     if (interpolation != 8 && interpolation != 16) return ippStsNotSupportedModeErr;

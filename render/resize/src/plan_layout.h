@@ -11,12 +11,12 @@ namespace klmf_resize {
 constexpr uint32_t kPlanCheckWord = 0x4b61738a;
 
 struct AxisRecord {
-    uint32_t srcLen;  // even-rounded
-    uint32_t dstLen;  // even-rounded
+    uint32_t srcLen;      // even-rounded
+    uint32_t dstLen;      // even-rounded
     uint32_t srcReduced;  // divided by gcd(srcLen, dstLen)
     uint32_t dstReduced;
-    int32_t* index;   // source position k per destination position
-    float* weights;   // 2 * lobes floats per destination position
+    int32_t* index;  // source position k per destination position
+    float* weights;  // 2 * lobes floats per destination position
     uint32_t leading;
     uint32_t trailing;
 };

@@ -12,11 +12,11 @@ namespace {
 struct Plane {
     const uint8_t* origin;  // source pixel (0, 0)
     ptrdiff_t srcStep;
-    int32_t srcW, srcH;     // plane source size
-    uint8_t* dst;           // first pixel of the area
+    int32_t srcW, srcH;  // plane source size
+    uint8_t* dst;        // first pixel of the area
     ptrdiff_t dstStep;
-    int32_t x, y, w, h;     // area in plane pixels
-    int32_t dstW, dstH;     // plane destination size of the plan
+    int32_t x, y, w, h;  // area in plane pixels
+    int32_t dstW, dstH;  // plane destination size of the plan
     int ch;
 };
 
@@ -49,8 +49,8 @@ void clampedColumns(const PlanHeader& p, const Plane& pl, const uint8_t* srow, i
 void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
                 bool replicate, int left, int right) {
     const int a = static_cast<int>(p.lobes), taps = 2 * a;
-    const RowPass rowPass = pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3)
-                                       : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
+    const RowPass rowPass =
+        pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3) : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
     const ColPass colPass = a == 2 ? k.colLanczos2 : k.colLanczos3;
     const ColPass2 colPair = a == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
     const int n = pl.w * pl.ch;
@@ -94,15 +94,13 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
     }
 }
 
-void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, ippiEdgeMode border,
-                 uint8_t* buffer) {
+void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, ippiEdgeMode border, uint8_t* buffer) {
     const int a = static_cast<int>(p.lobes);
     // Offsets first (4-byte aligned: the caller's buffer has any alignment).
     int32_t* colOffsets = reinterpret_cast<int32_t*>(alignUp(reinterpret_cast<uintptr_t>(buffer), 4));
     int32_t* rowOffsets = colOffsets + pl.w;
     for (int j = 0; j < pl.w; ++j) colOffsets[j] = p.horizontal.index[pl.x + j] * pl.ch;
-    for (int i = 0; i < pl.h; ++i)
-        rowOffsets[i] = static_cast<int32_t>(p.vertical.index[pl.y + i] * pl.srcStep);
+    for (int i = 0; i < pl.h; ++i) rowOffsets[i] = static_cast<int32_t>(p.vertical.index[pl.y + i] * pl.srcStep);
     float* ring = reinterpret_cast<float*>(alignUp(reinterpret_cast<uintptr_t>(rowOffsets + pl.h), 32));
 
     if (border == ippiEdgeInMemory) {
@@ -154,14 +152,32 @@ ippResult resizeYUV420(const ResizeKernels& kernels, const uint8_t* pSrcY, int32
     const int64_t cx = static_cast<int64_t>(std::floor(rx * (x / 2)));
     const int64_t cy = static_cast<int64_t>(std::floor(ry * (y / 2)));
 
-    const Plane luma{pSrcY - (ly * srcYStep + lx), srcYStep,
-                     static_cast<int32_t>(p.horizontal.srcLen), static_cast<int32_t>(p.vertical.srcLen),
-                     pDstY, dstYStep, x, y, static_cast<int32_t>(w), static_cast<int32_t>(h),
-                     static_cast<int32_t>(planW), static_cast<int32_t>(planH), 1};
-    const Plane chroma{pSrcUV - (cy * srcUVStep + 2 * cx), srcUVStep,
-                       static_cast<int32_t>(p.horizontal.srcLen / 2), static_cast<int32_t>(p.vertical.srcLen / 2),
-                       pDstUV, dstUVStep, x / 2, y / 2, static_cast<int32_t>(w / 2), static_cast<int32_t>(h / 2),
-                       static_cast<int32_t>(planW / 2), static_cast<int32_t>(planH / 2), 2};
+    const Plane luma{pSrcY - (ly * srcYStep + lx),
+                     srcYStep,
+                     static_cast<int32_t>(p.horizontal.srcLen),
+                     static_cast<int32_t>(p.vertical.srcLen),
+                     pDstY,
+                     dstYStep,
+                     x,
+                     y,
+                     static_cast<int32_t>(w),
+                     static_cast<int32_t>(h),
+                     static_cast<int32_t>(planW),
+                     static_cast<int32_t>(planH),
+                     1};
+    const Plane chroma{pSrcUV - (cy * srcUVStep + 2 * cx),
+                       srcUVStep,
+                       static_cast<int32_t>(p.horizontal.srcLen / 2),
+                       static_cast<int32_t>(p.vertical.srcLen / 2),
+                       pDstUV,
+                       dstUVStep,
+                       x / 2,
+                       y / 2,
+                       static_cast<int32_t>(w / 2),
+                       static_cast<int32_t>(h / 2),
+                       static_cast<int32_t>(planW / 2),
+                       static_cast<int32_t>(planH / 2),
+                       2};
     planeDriver(kernels, p, luma, border, pBuffer);
     planeDriver(kernels, p, chroma, border, pBuffer);
 

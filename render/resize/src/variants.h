@@ -6,12 +6,11 @@
 
 namespace klmf_resize {
 
-#define KLMF_DECLARE_RESIZE_VARIANT(prefix)                                                              \
-    ippResult prefix##_ippiResizeYUV420Lanczos_8u_P2R(                                                 \
-        const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV, int32_t srcUVStep, uint8_t* pDstY, \
-        int32_t dstYStep, uint8_t* pDstUV, int32_t dstUVStep, ippiPlaneOffset dstOffset,               \
-        ippiPlaneSize dstSize, ippiEdgeMode border, const uint8_t* pBorderValue,                       \
-        const ippiLanczosPlan* pPlan, uint8_t* pBuffer);
+#define KLMF_DECLARE_RESIZE_VARIANT(prefix)                                                                     \
+    ippResult prefix##_ippiResizeYUV420Lanczos_8u_P2R(                                                          \
+        const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV, int32_t srcUVStep, uint8_t* pDstY,       \
+        int32_t dstYStep, uint8_t* pDstUV, int32_t dstUVStep, ippiPlaneOffset dstOffset, ippiPlaneSize dstSize, \
+        ippiEdgeMode border, const uint8_t* pBorderValue, const ippiLanczosPlan* pPlan, uint8_t* pBuffer);
 
 KLMF_DECLARE_RESIZE_VARIANT(mx)
 KLMF_DECLARE_RESIZE_VARIANT(y8)

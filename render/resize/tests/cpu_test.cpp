@@ -1,7 +1,7 @@
 // Feature mask, forced variants and the processor and floating-point helpers,
 // checked against the compiler's own processor detection.
-#include <gtest/gtest.h>
 #include <cpuid.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
@@ -69,19 +69,17 @@ TEST(ResizeCpu, GetCpuFeaturesRegisterWords) {
 struct ForcedCase {
     uint32_t code;
     ippResult result;
-    int index;        // -1: unchanged
-    uint64_t mask;    // enabled mask afterwards (when the index changes)
+    int index;      // -1: unchanged
+    uint64_t mask;  // enabled mask afterwards (when the index changes)
 };
 
 TEST(ResizeCpu, InitCpuCodes) {
     const ForcedCase cases[] = {
-        {0, 0, 0, 0x7},       {96, 0, 0, 0x7},      {32, 0, 1, 0xf},      {66, 0, 1, 0xf},
-        {33, 0, 2, 0x1f},     {34, 0, 2, 0x1f},     {67, 0, 2, 0x1f},     {36, 0, 3, 0x3f},
-        {35, 0, 4, 0x5f},     {68, 0, 4, 0x5f},     {37, 0, 4, 0xdf},     {69, 0, 4, 0xdf},
-        {38, 0, 4, 0xcdf},    {71, 0, 4, 0xcdf},    {70, 0, 5, 0xfdf},    {73, 0, 5, 0x6fdf},
-        {74, 0, 6, 0xefff},   {75, 0, 6, 0x7efff},  {1, 36, -1, 0},       {11, 36, -1, 0},
-        {64, 36, -1, 0},      {65, 36, -1, 0},      {12, 21, -1, 0},      {72, 21, -1, 0},
-        {200, 21, -1, 0},
+        {0, 0, 0, 0x7},     {96, 0, 0, 0x7},    {32, 0, 1, 0xf},     {66, 0, 1, 0xf},   {33, 0, 2, 0x1f},
+        {34, 0, 2, 0x1f},   {67, 0, 2, 0x1f},   {36, 0, 3, 0x3f},    {35, 0, 4, 0x5f},  {68, 0, 4, 0x5f},
+        {37, 0, 4, 0xdf},   {69, 0, 4, 0xdf},   {38, 0, 4, 0xcdf},   {71, 0, 4, 0xcdf}, {70, 0, 5, 0xfdf},
+        {73, 0, 5, 0x6fdf}, {74, 0, 6, 0xefff}, {75, 0, 6, 0x7efff}, {1, 36, -1, 0},    {11, 36, -1, 0},
+        {64, 36, -1, 0},    {65, 36, -1, 0},    {12, 21, -1, 0},     {72, 21, -1, 0},   {200, 21, -1, 0},
     };
     for (const auto& c : cases) {
         ippInitCpu(38);

@@ -42,9 +42,16 @@ const SizeCase kSizeCases[] = {
     {"odd destination", {1920, 1080}, {1281, 720}, 16, 0, false, 48, 57664, 8128},
     {"odd source", {1919, 1080}, {1280, 720}, 16, 0, false, 48, 57664, 8128},
     {"plan too large", {1920, 1080}, {90000000, 2}, 16, 0, false, -6},
-    {"super 3:2", {1920, 1080}, {1280, 720}, 8, 0, false, 0,
+    {"super 3:2",
+     {1920, 1080},
+     {1280, 720},
+     8,
+     0,
+     false,
+     0,
      // gcd 640/360: sW 3 dW 2 -> q 1 r 1 c 1 -> nW 4; nH 4
-     4 * (1280 + 736) + 4 * (32 + 4 + 4 + 32) + 64, 64},
+     4 * (1280 + 736) + 4 * (32 + 4 + 4 + 32) + 64,
+     64},
 };
 
 TEST(ResizePlan, GetSizeTable) {
@@ -110,10 +117,10 @@ TEST(ResizePlan, FailedInitPlanIsRejectedByTheResize) {
     ASSERT_EQ(ippiResizeYUV420LanczosInit({10, 10}, {40, 40}, 3, reinterpret_cast<ippiLanczosPlan*>(plan.data()),
                                           init.data()),
               -6);
-    EXPECT_EQ(ippiResizeYUV420Lanczos_8u_P2R(src.data(), 10, src.data(), 10, dst.data(), 40, dst.data(), 40, {0, 0},
-                                             {40, 40}, 1, nullptr, reinterpret_cast<ippiLanczosPlan*>(plan.data()),
-                                             work.data()),
-              -17);
+    EXPECT_EQ(
+        ippiResizeYUV420Lanczos_8u_P2R(src.data(), 10, src.data(), 10, dst.data(), 40, dst.data(), 40, {0, 0}, {40, 40},
+                                       1, nullptr, reinterpret_cast<ippiLanczosPlan*>(plan.data()), work.data()),
+        -17);
 }
 
 struct BufCase {
@@ -153,7 +160,8 @@ TEST(ResizePlan, GetBufferSizeTable) {
         };
         for (const auto& c : cases) {
             int32_t size = -1;
-            const ippiLanczosPlan* p = c.nullPlan ? nullptr : (c.badPlan ? reinterpret_cast<ippiLanczosPlan*>(bad.data()) : P);
+            const ippiLanczosPlan* p =
+                c.nullPlan ? nullptr : (c.badPlan ? reinterpret_cast<ippiLanczosPlan*>(bad.data()) : P);
             EXPECT_EQ(ippiResizeYUV420GetBufferSize(p, c.dst, c.nullOut ? nullptr : &size), c.want)
                 << c.name << " lobes " << lobes;
             EXPECT_EQ(size, c.size) << c.name << " lobes " << lobes;
@@ -240,7 +248,10 @@ TEST(ResizePlan, PositionsWeightsAndCountsFollowTheDefinition) {
             double ref[6], rs = 0;
             for (int j = 0; j < 2 * a; ++j) {
                 const double d = j - (a - 1) - t;
-                ref[j] = d == 0 ? 1 : (std::fabs(d) >= a ? 0 : a * std::sin(M_PI * d) * std::sin(M_PI * d / a) / (M_PI * d * M_PI * d));
+                ref[j] = d == 0 ? 1
+                                : (std::fabs(d) >= a
+                                       ? 0
+                                       : a * std::sin(M_PI * d) * std::sin(M_PI * d / a) / (M_PI * d * M_PI * d));
                 rs += ref[j];
             }
             for (int j = 0; j < 2 * a; ++j) EXPECT_NEAR(h.weights[2 * a * i + j], ref[j] / rs, 2e-4);

@@ -135,7 +135,8 @@ public:
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         const size_t dataPages = (len + page - 1) / page;
         total_ = (dataPages + 2) * page;
-        base_ = static_cast<uint8_t*>(mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        base_ =
+            static_cast<uint8_t*>(mmap(nullptr, total_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         mprotect(base_, page, PROT_NONE);
         mprotect(base_ + (dataPages + 1) * page, page, PROT_NONE);
         data_ = guardAfter ? base_ + (dataPages + 1) * page - len : base_ + page;

@@ -28,8 +28,8 @@ const uint8_t* srcAt(const Plane& p, int col, int row) {
     return p.origin() + static_cast<ptrdiff_t>(row) * p.step + col * p.ch;
 }
 
-ippResult run(ippiResizeYUV420Lanczos_8u_P2R_fn fn, const Frame& in, Output& out, const Plan& plan,
-              ippiPlaneOffset off, ippiPlaneSize size, ippiEdgeMode border) {
+ippResult run(ippiResizeYUV420Lanczos_8u_P2R_fn fn, const Frame& in, Output& out, const Plan& plan, ippiPlaneOffset off,
+              ippiPlaneSize size, ippiEdgeMode border) {
     const int Sw = in.y.w & ~1, Sh = in.y.h & ~1;
     const int Dw = out.y.w, Dh = out.y.h;
     const double rx = static_cast<double>(Sw) / Dw, ry = static_cast<double>(Sh) / Dh;
@@ -116,8 +116,8 @@ TEST_P(ReferenceTest, GenericAgreesWithDoubleLanczos) {
     ASSERT_GE(plan.status, 0);
     Output out = makeOutput(c.dw & ~1, c.dh & ~1);
     const int aw = c.aw ? c.aw : c.dw, ah = c.ah ? c.ah : c.dh;
-    const ippResult st = run(ippiResizeYUV420Lanczos_8u_P2R_arraddr[0], in, out, plan, {c.ox, c.oy}, {aw, ah},
-                             c.border);
+    const ippResult st =
+        run(ippiResizeYUV420Lanczos_8u_P2R_arraddr[0], in, out, plan, {c.ox, c.oy}, {aw, ah}, c.border);
     const bool warn = (aw & 1) || (ah & 1) || aw > (c.dw & ~1) || ah > (c.dh & ~1);
     EXPECT_EQ(st, warn ? ippStsSizeWarning : ippStsNoErr);
     const int w = std::min(aw, (c.dw & ~1) - c.ox) & ~1, h = std::min(ah, (c.dh & ~1) - c.oy) & ~1;
@@ -200,8 +200,9 @@ TEST(ResizeExecution, ConstantFrameStaysConstantEverywhere) {
         for (int value : {0, 17, 128, 255}) {
             Frame in{makePlane(50, 30, 1, 0, 0, true, static_cast<uint8_t>(value)),
                      makePlane(25, 15, 2, 0, 0, true, static_cast<uint8_t>(value))};
-            if (lobes == 3) in = {makePlane(52, 30, 1, 0, 0, true, static_cast<uint8_t>(value)),
-                                  makePlane(26, 15, 2, 0, 0, true, static_cast<uint8_t>(value))};
+            if (lobes == 3)
+                in = {makePlane(52, 30, 1, 0, 0, true, static_cast<uint8_t>(value)),
+                      makePlane(26, 15, 2, 0, 0, true, static_cast<uint8_t>(value))};
             Plan plan({in.y.w, in.y.h}, {142, 70}, lobes);
             ASSERT_EQ(plan.status, 0);
             Output out = makeOutput(142, 70);
@@ -223,9 +224,9 @@ TEST(ResizeExecution, BottomUpSourceGivesTheSamePixels) {
     Output a = makeOutput(128, 72), b = makeOutput(128, 72);
     std::vector<uint8_t> work(static_cast<size_t>(plan.bufSize));
     ASSERT_EQ(run(ippiResizeYUV420Lanczos_8u_P2R, in, a, plan, {0, 0}, {128, 72}, 1), 0);
-    ASSERT_EQ(ippiResizeYUV420Lanczos_8u_P2R(&flipped.y.mem[49 * 90], -90, &flipped.uv.mem[24 * 90], -90,
-                                             b.y.origin(), b.y.step, b.uv.origin(), b.uv.step, {0, 0}, {128, 72}, 1,
-                                             nullptr, plan.get(), work.data()),
+    ASSERT_EQ(ippiResizeYUV420Lanczos_8u_P2R(&flipped.y.mem[49 * 90], -90, &flipped.uv.mem[24 * 90], -90, b.y.origin(),
+                                             b.y.step, b.uv.origin(), b.uv.step, {0, 0}, {128, 72}, 1, nullptr,
+                                             plan.get(), work.data()),
               0);
     EXPECT_EQ(a.y.mem, b.y.mem);
     EXPECT_EQ(a.uv.mem, b.uv.mem);
@@ -260,21 +261,21 @@ TEST_P(GuardTest, NothingReadOutsideTheSource) {
     Plan plan({c.sw, c.sh}, {c.dw, c.dh}, c.lobes);
     ASSERT_EQ(plan.status, 0);
     for (int variant : kBuiltVariants)
-    for (bool after : {false, true}) {
-        if (!processorHas(variant)) continue;
-        GuardedBuffer gy(in.y.mem.size(), after), guv(in.uv.mem.size(), after);
-        std::memcpy(gy.data(), in.y.mem.data(), in.y.mem.size());
-        std::memcpy(guv.data(), in.uv.mem.data(), in.uv.mem.size());
-        const uint8_t* sy = gy.data() + static_cast<ptrdiff_t>(pad) * in.y.step + pad;
-        const uint8_t* suv = guv.data() + static_cast<ptrdiff_t>(pad) * in.uv.step + 2 * pad;
-        Output out = makeOutput(c.dw, c.dh);
-        std::vector<uint8_t> work(static_cast<size_t>(plan.bufSize));
-        ASSERT_EQ(ippiResizeYUV420Lanczos_8u_P2R_arraddr[variant](
-                      sy, in.y.step, suv, in.uv.step, out.y.origin(), out.y.step, out.uv.origin(), out.uv.step,
-                      {0, 0}, {c.dw, c.dh}, c.border, nullptr, plan.get(), work.data()),
-                  0);
-        EXPECT_LE(compareToReference(in, out, static_cast<int>(c.lobes), c.border == 1, 0, 0, c.dw, c.dh), 1);
-    }
+        for (bool after : {false, true}) {
+            if (!processorHas(variant)) continue;
+            GuardedBuffer gy(in.y.mem.size(), after), guv(in.uv.mem.size(), after);
+            std::memcpy(gy.data(), in.y.mem.data(), in.y.mem.size());
+            std::memcpy(guv.data(), in.uv.mem.data(), in.uv.mem.size());
+            const uint8_t* sy = gy.data() + static_cast<ptrdiff_t>(pad) * in.y.step + pad;
+            const uint8_t* suv = guv.data() + static_cast<ptrdiff_t>(pad) * in.uv.step + 2 * pad;
+            Output out = makeOutput(c.dw, c.dh);
+            std::vector<uint8_t> work(static_cast<size_t>(plan.bufSize));
+            ASSERT_EQ(ippiResizeYUV420Lanczos_8u_P2R_arraddr[variant](
+                          sy, in.y.step, suv, in.uv.step, out.y.origin(), out.y.step, out.uv.origin(), out.uv.step,
+                          {0, 0}, {c.dw, c.dh}, c.border, nullptr, plan.get(), work.data()),
+                      0);
+            EXPECT_LE(compareToReference(in, out, static_cast<int>(c.lobes), c.border == 1, 0, 0, c.dw, c.dh), 1);
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Resize, GuardTest,
