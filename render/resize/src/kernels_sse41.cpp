@@ -146,8 +146,42 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
 }
 
+// Two destination rows over the same ring rows: each ring row is read once.
+template <int Taps>
+void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    __m128 w0[Taps], w1[Taps];
+    for (int v = 0; v < Taps; ++v) {
+        w0[v] = _mm_set1_ps(wy0[v]);
+        w1[v] = _mm_set1_ps(wy1[v]);
+    }
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m128 ra = _mm_loadu_ps(rows[0] + j), rb = _mm_loadu_ps(rows[0] + j + 4);
+        __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
+        __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
+        for (int v = 1; v < Taps; ++v) {
+            const __m128 xa = _mm_loadu_ps(rows[v] + j), xb = _mm_loadu_ps(rows[v] + j + 4);
+            s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
+            s0b = _mm_add_ps(s0b, _mm_mul_ps(xb, w0[v]));
+            s1a = _mm_add_ps(s1a, _mm_mul_ps(xa, w1[v]));
+            s1b = _mm_add_ps(s1b, _mm_mul_ps(xb, w1[v]));
+        }
+        const __m128i p0 = _mm_packs_epi32(_mm_cvtps_epi32(s0a), _mm_cvtps_epi32(s0b));
+        const __m128i p1 = _mm_packs_epi32(_mm_cvtps_epi32(s1a), _mm_cvtps_epi32(s1b));
+        const __m128i bytes = _mm_packus_epi16(p0, p1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + j), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + j), _mm_srli_si128(bytes, 8));
+    }
+    if (j < n) {
+        const float* rest[6];
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        colPass<Taps>(rest, wy0, n - j, dst0 + j);
+        colPass<Taps>(rest, wy1, n - j, dst1 + j);
+    }
+}
+
 const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
-                                     colPass<4>,   colPass<6>,   nullptr,      nullptr};
+                                     colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
 
 }  // namespace
 
