@@ -53,6 +53,35 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         const int32_t c0 = cols[j];
         const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
         const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j + 4));
+        __m256 x[T];
+        const int32_t c4 = cols[j + 4];
+        const bool one = cols[j + 7] - c0 + T - 1 <= 15;
+        if ((one || (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15)) &&
+            (one ? c0 : c4) - (A - 1) + 15 <= limit) {
+            // Lane 0 reads positions 0-3 from a load at c0, lane 1 positions
+            // 4-7 from the same load or one at c4; each int32 lane of the
+            // shuffle mask picks one byte and zeroes the other three.
+            const int32_t c1 = one ? c0 : c4;
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - (A - 1))), 1);
+            const __m256i rel = _mm256_or_si256(
+                _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(t))));
+        } else {
+            const __m256i idx = _mm256_setr_m128i(lo, hi);
+            const __m256i v =
+                transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                // Taps 4-5 are bytes 2-3 of the word at k: no read past the last tap.
+                const __m256i e = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src), idx, 1));
+                x[4 % T] = toFloat(qword(e, 2));
+                x[5 % T] = toFloat(qword(e, 3));
+            }
+        }
         __m256 w[6];
         if (A == 2) {
             const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
@@ -69,41 +98,8 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
             w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
             w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
         }
-        __m256 sum;
-        const int32_t c4 = cols[j + 4];
-        const bool one = cols[j + 7] - c0 + T - 1 <= 15;
-        if ((one || (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15)) &&
-            (one ? c0 : c4) - (A - 1) + 15 <= limit) {
-            // Lane 0 reads positions 0-3 from a load at c0, lane 1 positions
-            // 4-7 from the same load or one at c4; each int32 lane of the
-            // shuffle mask picks one byte and zeroes the other three.
-            const int32_t c1 = one ? c0 : c4;
-            const __m256i data = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - (A - 1))), 1);
-            const __m256i rel = _mm256_or_si256(
-                _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
-                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
-            sum = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, rel)), w[0]);
-            for (int t = 1; t < T; ++t)
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_shuffle_epi8(
-                                                           data, _mm256_add_epi32(rel, _mm256_set1_epi32(t)))),
-                                                       w[t]));
-        } else {
-            const __m256i idx = _mm256_setr_m128i(lo, hi);
-            const __m256i v =
-                transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
-            sum = _mm256_mul_ps(toFloat(qword(v, 0)), w[0]);
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), w[1]));
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), w[2]));
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), w[3]));
-            if (A == 3) {
-                // Taps 4-5 are bytes 2-3 of the word at k: no read past the last tap.
-                const __m256i e = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src), idx, 1));
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(e, 2)), w[4 % T]));
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(e, 3)), w[5 % T]));
-            }
-        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + j, sum);
     }
     if (j < n)
@@ -141,16 +137,7 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
     for (; j + 4 <= n; j += 4, wx += 4 * T) {
         const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
         const int32_t c0 = cols[j], c2 = cols[j + 2];
-        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T),
-               w3 = _mm_loadu_ps(wx + 3 * T);
-        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
-        __m256 w[6] = {dupPairs(w0), dupPairs(w1), dupPairs(w2), dupPairs(w3)};
-        if (A == 3) {
-            const __m128 p = pairsAt(wx + 4, wx + 10), q = pairsAt(wx + 16, wx + 22);
-            w[4 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0)));
-            w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
-        }
-        __m256 sum;
+        __m256 x[T];
         const bool one = cols[j + 3] - c0 + 2 * T - 1 <= 15;
         if ((one || (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15)) &&
             (one ? c0 : c2) - 2 * (A - 1) + 15 <= limit) {
@@ -165,26 +152,31 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
                 _mm256_add_epi32(_mm256_sub_epi32(spread, _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
                                  _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1)),
                 _mm256_set1_epi32(static_cast<int>(0x80808000u)));
-            sum = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, rel)), w[0]);
-            for (int t = 1; t < T; ++t)
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_shuffle_epi8(
-                                                           data, _mm256_add_epi32(rel, _mm256_set1_epi32(2 * t)))),
-                                                       w[t]));
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(2 * t))));
         } else {
             const __m256i v =
                 regroupPairs(_mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
-            sum = _mm256_mul_ps(toFloat(qword(v, 0)), w[0]);
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 1)), w[1]));
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 2)), w[2]));
-            sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(qword(v, 3)), w[3]));
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
             if (A == 3) {
                 const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
                 const __m128i e =
                     _mm_shuffle_epi8(_mm_i32gather_epi32(reinterpret_cast<const int*>(src + 4), idx, 1), split);
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(e), w[4 % T]));
-                sum = _mm256_add_ps(sum, _mm256_mul_ps(toFloat(_mm_srli_si128(e, 8)), w[5 % T]));
+                x[4 % T] = toFloat(e);
+                x[5 % T] = toFloat(_mm_srli_si128(e, 8));
             }
         }
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T),
+               w3 = _mm_loadu_ps(wx + 3 * T);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        __m256 w[6] = {dupPairs(w0), dupPairs(w1), dupPairs(w2), dupPairs(w3)};
+        if (A == 3) {
+            const __m128 p = pairsAt(wx + 4, wx + 10), q = pairsAt(wx + 16, wx + 22);
+            w[4 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0)));
+            w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + 2 * j, sum);
     }
     if (j < n)
