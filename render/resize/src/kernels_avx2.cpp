@@ -68,12 +68,14 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
             const __m256i rel = _mm256_or_si256(
                 _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
                 _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+            #pragma GCC unroll 6
             for (int t = 0; t < T; ++t)
                 x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(t))));
         } else {
             const __m256i idx = _mm256_setr_m128i(lo, hi);
             const __m256i v =
                 transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
+            #pragma GCC unroll 6
             for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
             if (A == 3) {
                 // Taps 4-5 are bytes 2-3 of the word at k: no read past the last tap.
@@ -99,6 +101,7 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
             w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
         }
         __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        #pragma GCC unroll 6
         for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + j, sum);
     }
@@ -152,11 +155,13 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
                 _mm256_add_epi32(_mm256_sub_epi32(spread, _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
                                  _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1)),
                 _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+            #pragma GCC unroll 6
             for (int t = 0; t < T; ++t)
                 x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(2 * t))));
         } else {
             const __m256i v =
                 regroupPairs(_mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
+            #pragma GCC unroll 6
             for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
             if (A == 3) {
                 const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
@@ -176,6 +181,7 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
             w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
         }
         __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        #pragma GCC unroll 6
         for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
         _mm256_storeu_ps(out + 2 * j, sum);
     }
@@ -194,6 +200,7 @@ void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int 
 template <int Taps>
 inline __m256i colSum(const float* const* rows, const __m256* w, int j) {
     __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + j), w[0]);
+    #pragma GCC unroll 6
     for (int v = 1; v < Taps; ++v) sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[v] + j), w[v]));
     return _mm256_cvtps_epi32(sum);  // nearest, ties to even
 }
@@ -201,6 +208,7 @@ inline __m256i colSum(const float* const* rows, const __m256* w, int j) {
 template <int Taps>
 void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     __m256 w[Taps];
+    #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) w[v] = _mm256_set1_ps(wy[v]);
     int j = 0;
     for (; j + 32 <= n; j += 32) {
@@ -212,6 +220,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
     if (j < n) {
         const float* rest[6];
+        #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
         (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
     }
@@ -220,6 +229,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
 template <int Taps>
 void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
     __m256 w0[Taps], w1[Taps];
+    #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) {
         w0[v] = _mm256_set1_ps(wy0[v]);
         w1[v] = _mm256_set1_ps(wy1[v]);
@@ -235,6 +245,7 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
             s1a = _mm256_mul_ps(ra, w1[0]);
             s1b = _mm256_mul_ps(rb, w1[0]);
         }
+        #pragma GCC unroll 6
         for (int v = 1; v < Taps; ++v) {
             const __m256 ra = _mm256_loadu_ps(rows[v] + j), rb = _mm256_loadu_ps(rows[v] + j + 8);
             s0a = _mm256_add_ps(s0a, _mm256_mul_ps(ra, w0[v]));
@@ -252,6 +263,7 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
     if (j < n) {
         const float* rest[6];
+        #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
         colPass<Taps>(rest, wy0, n - j, dst0 + j);
         colPass<Taps>(rest, wy1, n - j, dst1 + j);

@@ -125,6 +125,7 @@ void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int 
 template <int Taps>
 inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
     __m128 sum = _mm_mul_ps(_mm_loadu_ps(rows[0] + j), w[0]);
+    #pragma GCC unroll 6
     for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(rows[v] + j), w[v]));
     return _mm_cvtps_epi32(sum);  // nearest, ties to even
 }
@@ -132,6 +133,7 @@ inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
 template <int Taps>
 void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     __m128 w[Taps];
+    #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) w[v] = _mm_set1_ps(wy[v]);
     int j = 0;
     for (; j + 16 <= n; j += 16) {
@@ -141,6 +143,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
     if (j < n) {
         const float* rest[6];
+        #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
         (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
     }
@@ -150,6 +153,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
 template <int Taps>
 void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
     __m128 w0[Taps], w1[Taps];
+    #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) {
         w0[v] = _mm_set1_ps(wy0[v]);
         w1[v] = _mm_set1_ps(wy1[v]);
@@ -159,6 +163,7 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
         const __m128 ra = _mm_loadu_ps(rows[0] + j), rb = _mm_loadu_ps(rows[0] + j + 4);
         __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
         __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
+        #pragma GCC unroll 6
         for (int v = 1; v < Taps; ++v) {
             const __m128 xa = _mm_loadu_ps(rows[v] + j), xb = _mm_loadu_ps(rows[v] + j + 4);
             s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
@@ -174,6 +179,7 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
     if (j < n) {
         const float* rest[6];
+        #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
         colPass<Taps>(rest, wy0, n - j, dst0 + j);
         colPass<Taps>(rest, wy1, n - j, dst1 + j);
