@@ -13,6 +13,7 @@ void ownRow1(const uint8_t* src, const int32_t* cols, const float* wx, int n, fl
     for (int j = 0; j < n; ++j, wx += 2 * A) {
         const uint8_t* s = src + cols[j] - (A - 1);
         float sum = static_cast<float>(s[0]) * wx[0];
+        #pragma GCC unroll 6
         for (int t = 1; t < 2 * A; ++t) sum += static_cast<float>(s[t]) * wx[t];
         out[j] = sum;
     }
@@ -24,6 +25,7 @@ void ownRow2(const uint8_t* src, const int32_t* cols, const float* wx, int n, fl
         const uint8_t* s = src + cols[j] - 2 * (A - 1);
         for (int c = 0; c < 2; ++c) {
             float sum = static_cast<float>(s[c]) * wx[0];
+            #pragma GCC unroll 6
             for (int t = 1; t < 2 * A; ++t) sum += static_cast<float>(s[2 * t + c]) * wx[t];
             out[2 * j + c] = sum;
         }
@@ -34,6 +36,7 @@ template <int A>
 void ownCol(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     for (int j = 0; j < n; ++j) {
         float sum = rows[0][j] * wy[0];
+        #pragma GCC unroll 6
         for (int v = 1; v < 2 * A; ++v) sum += rows[v][j] * wy[v];
         const int r = _mm_cvtss_si32(_mm_set_ss(sum));  // nearest, ties to even
         dst[j] = static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
