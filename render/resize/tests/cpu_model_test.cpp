@@ -34,7 +34,8 @@ std::string runUnder(const std::string& emulator, const std::string& model) {
 
 struct Model {
     const char* cpu;
-    const char* expect;  // index and status
+    const char* expect;           // index and status
+    const char* cache = nullptr;  // ippGetMaxCacheSizeB status/size, when checked
 };
 
 // Index: 0 generic, 1 SSE3, 2 SSSE3, 3 SSSE3+MOVBE, 4 SSE4.1, 5 AVX, 6 AVX2.
@@ -48,8 +49,11 @@ const Model kModels[] = {
     {"SandyBridge", "index=5 status=0"},
     {"Haswell,-avx,-avx2", "index=4 status=0"},
     {"Haswell,-avx2", "index=5 status=0"},
-    {"Haswell", "index=6 status=0"},
-    {"EPYC", "index=6 status=20"},
+    {"Haswell", "index=6 status=0", "cache=0/16777216"},  // from CPUID leaf 4
+    {"EPYC", "index=6 status=20", "cache=36/0"},            // another vendor: not determinable
+    // Highest leaf 2: the leaf-2 descriptor table (qemu reports descriptor 0x4d, 16 MiB).
+    {"qemu64,vendor=GenuineIntel,level=2", "index=1 status=0", "cache=0/16777216"},
+    {"Nehalem,level=1", "index=4 status=0", "cache=36/0"},
     {"Opteron_G3", "index=1 status=20"},
 };
 
@@ -62,6 +66,9 @@ TEST_P(CpuModelTest, InitChoosesTheVariantOfTheModel) {
     const std::string out = runUnder(emulator, GetParam().cpu);
     EXPECT_NE(out.find(GetParam().expect), std::string::npos) << GetParam().cpu << ": " << out;
     EXPECT_NE(out.find("maxdiff=0"), std::string::npos) << GetParam().cpu << ": " << out;
+    if (GetParam().cache) {
+        EXPECT_NE(out.find(GetParam().cache), std::string::npos) << GetParam().cpu << ": " << out;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Resize, CpuModelTest, ::testing::ValuesIn(kModels), [](const auto& info) {

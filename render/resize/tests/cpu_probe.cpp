@@ -39,6 +39,9 @@ int main() {
     int worst = 0;
     for (size_t i = 0; i < dy[0].size(); ++i) worst = std::max(worst, std::abs(dy[0][i] - dy[1][i]));
     for (size_t i = 0; i < duv[0].size(); ++i) worst = std::max(worst, std::abs(duv[0][i] - duv[1][i]));
-    std::printf("index=%d status=%d mask=%#llx maxdiff=%d\n", index, status, mask, worst);
+    int32_t cache = -1;
+    const ippResult cacheStatus = ippGetMaxCacheSizeB(&cache);
+    std::printf("index=%d status=%d mask=%#llx maxdiff=%d cache=%d/%d\n", index, status, mask, worst, cacheStatus,
+                cache);
     return 0;
 }
