@@ -268,3 +268,46 @@ TEST(ResizePlan, PositionsWeightsAndCountsFollowTheDefinition) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every status of the library next to one call that returns it (20 and the
+// cache statuses depend on the processor: see the emulated-model test).
+TEST(ResizeStatus, EveryCodeFromOneCall) {
+    int32_t a = 0, b = 0;
+    int32_t planSize = 0, initSize = 0, bufSize = 0;
+    ASSERT_EQ(ippiResizeYUV420GetSize({64, 48}, {96, 72}, 16, 0, &planSize, &initSize), 0);
+    std::vector<uint8_t> plan(static_cast<size_t>(planSize) + 64), init(static_cast<size_t>(initSize));
+    auto* P = reinterpret_cast<ippiLanczosPlan*>(plan.data());
+    ASSERT_EQ(ippiResizeYUV420LanczosInit({64, 48}, {96, 72}, 2, P, init.data()), 0);
+    ASSERT_EQ(ippiResizeYUV420GetBufferSize(P, {96, 72}, &bufSize), 0);
+    std::vector<uint8_t> src(64 * 48), dst(96 * 72), work(static_cast<size_t>(bufSize)), zero(256);
+    auto resize = [&](ippiPlaneOffset off, ippiPlaneSize size, ippiEdgeMode border, const ippiLanczosPlan* p) {
+        return ippiResizeYUV420Lanczos_8u_P2R(src.data(), 64, src.data(), 64, dst.data(), 96, dst.data(), 96, off, size,
+                                              border, nullptr, p, work.data());
+    };
+    const struct {
+        ippResult code;
+        const char* call;
+        ippResult got;
+    } rows[] = {
+        {ippStsNoErr, "resize", resize({0, 0}, {96, 72}, 1, P)},
+        {ippStsNoOperation, "size query with a zero width", ippiResizeYUV420GetSize({0, 8}, {8, 8}, 16, 0, &a, &b)},
+        {ippStsUnknownCpu, "ippInitCpu(12)", ippInitCpu(12)},
+        {ippStsNoCpuInfo, "ippInitCpu(1)", ippInitCpu(1)},
+        {ippStsSizeWarning, "resize of 97x72", resize({0, 0}, {97, 72}, 1, P)},
+        {ippStsSizeErr, "resize of 1x72", resize({0, 0}, {1, 72}, 1, P)},
+        {ippStsNullPtrErr, "ippsSet_8u to null", ippsSet_8u(0, nullptr, 1)},
+        {ippStsOffsetErr, "resize at x 96", resize({96, 0}, {96, 72}, 1, P)},
+        {ippStsPlanErr, "resize with a zeroed plan", resize({0, 0}, {96, 72}, 1, reinterpret_cast<ippiLanczosPlan*>(zero.data()))},
+        {ippStsInterpolationErr, "size query for kind 3", ippiResizeYUV420GetSize({8, 8}, {8, 8}, 3, 0, &a, &b)},
+        {ippStsBorderErr, "resize with border 8", resize({0, 0}, {96, 72}, 8, P)},
+        {ippStsOddOffsetErr, "resize at x 1", resize({1, 0}, {96, 72}, 1, P)},
+        {ippStsNotSupportedModeErr, "resize with border 2", resize({0, 0}, {96, 72}, 2, P)},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.code) << r.call;
+    EXPECT_EQ(ippStsNotReferenceVendor, 20);
+    EXPECT_EQ(ippStsNoCacheSize, 37);
+}
+
+}  // namespace
