@@ -147,7 +147,10 @@ kelmf_renderer_opengl_t::~kelmf_renderer_opengl_t()
     if (m_render_thread.joinable())
         stop();
     delete m_window;
-    delete m_display;  // the X connection stays open: it may be the caller's
+    // A caller's connection stays open; one the library opened itself would otherwise leak.
+    if (m_display && m_display->ownsConnection())
+        m_display->close();
+    delete m_display;
 }
 
 uint32_t kelmf_renderer_opengl_t::set_display_target(void* window)
@@ -393,9 +396,13 @@ uint32_t kelmf_renderer_opengl_t::stop()
     }
     m_context->makeNoCurrent(&m_egl);
     m_context->destroy(&m_egl);
-    if (!host_context() && m_egl.surface != EGL_NO_SURFACE) {
-        eglDestroySurface(m_egl.eglDisplay, m_egl.surface);
+    if (!host_context() && m_egl.eglDisplay != EGL_NO_DISPLAY) {
+        if (m_egl.surface != EGL_NO_SURFACE)
+            eglDestroySurface(m_egl.eglDisplay, m_egl.surface);
         m_egl.surface = EGL_NO_SURFACE;
+        // EGL keeps per-connection state; left behind, it outlives the X connection it names.
+        eglTerminate(m_egl.eglDisplay);
+        m_egl.eglDisplay = EGL_NO_DISPLAY;
     }
     return KELMF_OK;
 }

@@ -11,6 +11,7 @@
 kelmf_x11_display_t::kelmf_x11_display_t(void* display, bool watch_root)
 {
     m_display = display ? static_cast<Display*>(display) : XOpenDisplay(nullptr);
+    m_owned = !display && m_display;
     // Without an X server the object stays inert: no events, no geometry, 60 Hz.
     if (!m_display) {
         m_width = m_height = static_cast<unsigned long>(-1);
@@ -26,6 +27,9 @@ kelmf_x11_display_t::kelmf_x11_display_t(void* display, bool watch_root)
 
 void kelmf_x11_display_t::setNative(void* display)
 {
+    if (m_owned && m_display && m_display != display)
+        XCloseDisplay(m_display);
+    m_owned = false;
     m_display = static_cast<Display*>(display);
 }
 
@@ -244,6 +248,7 @@ void kelmf_x11_display_t::close()
     if (m_display)
         XCloseDisplay(m_display);
     m_display = nullptr;
+    m_owned = false;
 }
 
 void kelmf_x11_window_t::getGeometry(long* x, long* y, unsigned long* width, unsigned long* height)

@@ -45,6 +45,8 @@ public:
 
     void setNative(void* display) override;
     void* getNative() override { return m_display; }
+    // True when this object opened its connection itself (none was given).
+    bool ownsConnection() const { return m_owned; }
     void getGeometry(unsigned long* width, unsigned long* height) override;
     int GetOutputGeometry(std::string name, int& x, int& y, int& width, int& height) override;
     void getRefreshRateAndVsyncInterval(double& rate, double& interval) override;
@@ -61,6 +63,7 @@ public:
 
 private:
     Display* m_display = nullptr;
+    bool m_owned = false;
     Atom m_wm_delete = 0;
     kelmf_screen_config_cb m_screen_cb = nullptr;
     void* m_screen_user = nullptr;
