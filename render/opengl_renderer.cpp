@@ -400,8 +400,10 @@ uint32_t kelmf_renderer_opengl_t::stop()
         if (m_egl.surface != EGL_NO_SURFACE)
             eglDestroySurface(m_egl.eglDisplay, m_egl.surface);
         m_egl.surface = EGL_NO_SURFACE;
-        // EGL keeps per-connection state; left behind, it outlives the X connection it names.
-        eglTerminate(m_egl.eglDisplay);
+        // EGL keeps per-connection state: on a connection the library opened (and closes) it
+        // must go first. A caller's connection keeps the caller's EGL state.
+        if (m_display && m_display->ownsConnection())
+            eglTerminate(m_egl.eglDisplay);
         m_egl.eglDisplay = EGL_NO_DISPLAY;
     }
     return KELMF_OK;
@@ -782,6 +784,7 @@ void kelmf_renderer_opengl_t::finish_video_frame(int index)
 
 uint32_t kelmf_renderer_opengl_t::__set_video_frame(void** planes, int* strides)
 {
+    KELMF_RANGE_INIT();
     KELMF_RANGE_PUSH("render_add");
     m_display_stat.begin();
     ++m_frame_counter;
@@ -822,6 +825,7 @@ uint32_t kelmf_renderer_opengl_t::set_video_frame(void** planes, int* strides, k
 
 uint32_t kelmf_renderer_opengl_t::map_next_video_frame(void* (&planes)[4])
 {
+    KELMF_RANGE_INIT();
     for (auto& plane : planes)
         plane = nullptr;
     if (m_mapped >= 0)
@@ -902,6 +906,7 @@ void kelmf_renderer_opengl_t::received_texture(_kelmf_video_texture_t& slot)
 
 uint32_t kelmf_renderer_opengl_t::render_frame_from_queue(bool wait)
 {
+    KELMF_RANGE_INIT();
     KELMF_RANGE_PUSH("render texture");
     const double delay = m_vsync_interval - 0.007;
     if (delay > 0) {

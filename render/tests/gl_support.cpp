@@ -221,8 +221,6 @@ HostContext::~HostContext()
         eglDestroyContext(display_, context_);
     if (surface_ != EGL_NO_SURFACE)
         eglDestroySurface(display_, surface_);
-    // The display's EGL state must not outlive the X connection (whose address may come back).
-    eglTerminate(display_);
 }
 
 std::vector<Rgb> readFramebuffer(int width, int height)

@@ -46,8 +46,8 @@ struct ReleaseCounter {
     static void release(void** planes, int* strides, void* user);
 };
 
-// A GL context the test owns (OpenGL ES 3.2 on a pbuffer), on one X display. Destroy it
-// before closing the X connection; it terminates EGL on that display.
+// A GL context the test owns (OpenGL ES 3.2 on a pbuffer), on one X display. EGL keeps
+// state per connection, so tests close their connections only at the end of the suite.
 class HostContext {
 public:
     bool create(Display* x, int width, int height, const HostContext* share = nullptr);

@@ -54,34 +54,54 @@ protected:
         // Fewer llvmpipe threads: tests run side by side.
         setenv("LP_NUM_THREADS", "2", 0);
         server_ = testsupport::XServer::startXvfb(1024, 768).release();
+        if (server_)
+            peer_ = XOpenDisplay(server_->display().c_str());
     }
     static void TearDownTestSuite()
     {
+        // Connections close only here: EGL state of a closed connection could otherwise be
+        // found again by a new connection at the same address.
+        for (Display* d : connections_)
+            XCloseDisplay(d);
+        connections_.clear();
+        if (peer_)
+            XCloseDisplay(peer_);
+        peer_ = nullptr;
         delete server_;
         server_ = nullptr;
     }
     void SetUp() override
     {
         ASSERT_NE(server_, nullptr);
-        display_.reset(new testsupport::ScopedDisplay(*server_));
-        peer_ = XOpenDisplay(server_->display().c_str());
         ASSERT_NE(peer_, nullptr);
+        display_.reset(new testsupport::ScopedDisplay(*server_));
         saved_ = g_kelmf_debug;
     }
     void TearDown() override
     {
         g_kelmf_debug = saved_;
-        XCloseDisplay(peer_);
         display_.reset();
     }
 
+public:
+    static Display* connection()
+    {
+        Display* d = XOpenDisplay(server_->display().c_str());
+        connections_.push_back(d);
+        return d;
+    }
+
+protected:
     static testsupport::XServer* server_;
+    static Display* peer_;
+    static std::vector<Display*> connections_;
     std::unique_ptr<testsupport::ScopedDisplay> display_;
-    Display* peer_ = nullptr;
     kelmf_debug_masks_t saved_{};
 };
 
 testsupport::XServer* GlTest::server_ = nullptr;
+Display* GlTest::peer_ = nullptr;
+std::vector<Display*> GlTest::connections_;
 
 struct FormatCase {
     uint32_t format;
@@ -299,9 +319,9 @@ TEST_F(GlTest, SkipDrawLeavesTheBackgroundColour)
 struct VideoWindow {
     Display* libraryConnection = nullptr;
     Window window = 0;
-    VideoWindow(const std::string& name, int w, int h)
+    VideoWindow(const std::string&, int w, int h)
     {
-        libraryConnection = XOpenDisplay(name.c_str());
+        libraryConnection = GlTest::connection();
         window = XCreateSimpleWindow(libraryConnection, DefaultRootWindow(libraryConnection), 0, 0,
                                      static_cast<unsigned>(w), static_cast<unsigned>(h), 0, 0, 0);
         XMapWindow(libraryConnection, window);
@@ -341,7 +361,6 @@ TEST_F(GlTest, X11WindowShowsEveryFormat)
         EXPECT_TRUE(waitForPicture(peer_, win.window, f, c.width, c.height, last)) << last;
         EXPECT_EQ(kelmf_renderer_stop(h), 0u);
         EXPECT_EQ(kelmf_renderer_delete(h), 0u);
-        XCloseDisplay(win.libraryConnection);
     }
 }
 
@@ -369,7 +388,6 @@ TEST_F(GlTest, X11WindowFollowsItsGeometry)
         std::chrono::seconds(30));
     EXPECT_TRUE(followed) << last;
     renderer.stop();
-    XCloseDisplay(win.libraryConnection);
 }
 
 TEST_F(GlTest, ClosedWindowStopsDrawingAndFramesRunOut)
@@ -418,7 +436,6 @@ TEST_F(GlTest, ClosedWindowStopsDrawingAndFramesRunOut)
     EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
     EXPECT_EQ(released.calls, handed);
     EXPECT_EQ(renderer.stop(), 0u);
-    XCloseDisplay(win.libraryConnection);
 }
 
 TEST_F(GlTest, X11StartWithoutTargetIsRefused)

@@ -30,20 +30,33 @@ protected:
     }
     static void TearDownTestSuite()
     {
+        // Closed only now: EGL state stays with each connection until the process ends.
+        for (Display* d : connections_)
+            XCloseDisplay(d);
+        connections_.clear();
         delete server_;
         server_ = nullptr;
     }
     void runHostThreads(Display* x);
+    static Display* connection()
+    {
+        Display* d = XOpenDisplay(server_->display().c_str());
+        if (d)
+            connections_.push_back(d);
+        return d;
+    }
     static testsupport::XServer* server_;
+    static std::vector<Display*> connections_;
 };
 
 testsupport::XServer* ThreadsTest::server_ = nullptr;
+std::vector<Display*> ThreadsTest::connections_;
 
 TEST_F(ThreadsTest, ProducerAgainstRenderThread)
 {
     ASSERT_NE(server_, nullptr);
     testsupport::ScopedDisplay use(*server_);
-    Display* conn = XOpenDisplay(server_->display().c_str());
+    Display* conn = connection();
     ASSERT_NE(conn, nullptr);
     Window win = XCreateSimpleWindow(conn, DefaultRootWindow(conn), 0, 0, 64, 48, 0, 0, 0);
     XMapWindow(conn, win);
@@ -91,16 +104,14 @@ TEST_F(ThreadsTest, ProducerAgainstRenderThread)
     for (int i = 0; i < kFrames; ++i)
         EXPECT_EQ(released[static_cast<size_t>(i)].calls, 1) << i;
     XDestroyWindow(conn, win);
-    XCloseDisplay(conn);
 }
 
 TEST_F(ThreadsTest, ProducerAgainstHostDrawingThread)
 {
     ASSERT_NE(server_, nullptr);
-    Display* x = XOpenDisplay(server_->display().c_str());
+    Display* x = connection();
     ASSERT_NE(x, nullptr);
     runHostThreads(x);
-    XCloseDisplay(x);
 }
 
 void ThreadsTest::runHostThreads(Display* x)
