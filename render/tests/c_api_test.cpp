@@ -56,7 +56,7 @@ const char* const kEveryCall[] = {
     "delete", "new2", "new",
 };
 
-TEST(CApi, NullHandleGivesSixEverywhere)
+TEST(RenderCApi, NullHandleGivesSixEverywhere)
 {
     ClientRun run = runClient({"null"});
     EXPECT_EQ(run.status["global_init"], 0u);
@@ -70,7 +70,7 @@ TEST(CApi, NullHandleGivesSixEverywhere)
     EXPECT_NE(lineIndex(run, "[KMFR]I using enhanced X11"), -1) << run.out;
 }
 
-TEST(CApi, ApiLinesPrecedeTheNullCheck)
+TEST(RenderCApi, ApiLinesPrecedeTheNullCheck)
 {
     ClientRun run = runClient({"null"}, {{"KELMF_DEBUG_API", "1"}});
     const std::vector<std::pair<std::string, std::string>> expected = {
@@ -99,7 +99,7 @@ TEST(CApi, ApiLinesPrecedeTheNullCheck)
               std::string::npos);
 }
 
-TEST(CApi, HexMasksAndTheDebugInitLine)
+TEST(RenderCApi, HexMasksAndTheDebugInitLine)
 {
     struct Case {
         const char* var;
@@ -125,14 +125,14 @@ TEST(CApi, HexMasksAndTheDebugInitLine)
     }
 }
 
-TEST(CApi, EnvironmentIsReadOnce)
+TEST(RenderCApi, EnvironmentIsReadOnce)
 {
     ClientRun run = runClient({"init_twice"});
     EXPECT_EQ(run.out.find("[KMFR]"), std::string::npos) << run.out;
     EXPECT_EQ(run.status["new2"], 0u);
 }
 
-TEST(CApi, NullOutPointersGiveFive)
+TEST(RenderCApi, NullOutPointersGiveFive)
 {
     for (const char* ds : {"0", "4", "5"}) {
         ClientRun run = runClient({"outptr", ds});
@@ -147,7 +147,7 @@ TEST(CApi, NullOutPointersGiveFive)
 }
 
 // The answers each backend's slot table fixes (the compositor-forwarded slots are left out).
-TEST(CApi, UnimplementedSlotsAnswerAsTheTableSays)
+TEST(RenderCApi, UnimplementedSlotsAnswerAsTheTableSays)
 {
     const std::map<std::string, std::map<std::string, unsigned>> expected = {
         {"0",
@@ -190,7 +190,7 @@ TEST(CApi, UnimplementedSlotsAnswerAsTheTableSays)
     EXPECT_NE(lineIndex(gl, "[KMFR]A set_hdr_metadata: not yet implement"), -1);
 }
 
-TEST(CApi, DisplaySystemSelectsTheBackend)
+TEST(RenderCApi, DisplaySystemSelectsTheBackend)
 {
     // get_background_color answers 0 only on the OpenGL renderer; set_display_property tells
     // DRM (8) from DRM+X11 (0).
@@ -206,7 +206,7 @@ TEST(CApi, DisplaySystemSelectsTheBackend)
     }
 }
 
-TEST(CApi, KelmfNewChoosesFromTheEnvironment)
+TEST(RenderCApi, KelmfNewChoosesFromTheEnvironment)
 {
     const struct {
         const char* value;  // null: unset
@@ -225,7 +225,7 @@ TEST(CApi, KelmfNewChoosesFromTheEnvironment)
     EXPECT_NE(lineIndex(version, "[KMFR]I version:1.5.14-0-g9e53462"), -1) << version.out;
 }
 
-TEST(CApi, BackgroundColourRoundTrip)
+TEST(RenderCApi, BackgroundColourRoundTrip)
 {
     ClientRun run = runClient({"background"});
     EXPECT_EQ(run.status["set_background_color"], 0u);

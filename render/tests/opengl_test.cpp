@@ -46,7 +46,7 @@ public:
     int method() const { return m_method; }
 };
 
-class GlTest : public testing::Test {
+class RenderGlTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -99,9 +99,9 @@ protected:
     kelmf_debug_masks_t saved_{};
 };
 
-testsupport::XServer* GlTest::server_ = nullptr;
-Display* GlTest::peer_ = nullptr;
-std::vector<Display*> GlTest::connections_;
+testsupport::XServer* RenderGlTest::server_ = nullptr;
+Display* RenderGlTest::peer_ = nullptr;
+std::vector<Display*> RenderGlTest::connections_;
 
 struct FormatCase {
     uint32_t format;
@@ -130,7 +130,7 @@ void writeMapped(const Frame& f, void* (&planes)[4])
 
 // Host-context mode, each upload method, each format: the picture drawn into the test's own
 // context equals the colour matrix applied to the pattern.
-TEST_F(GlTest, HostContextShowsEveryFormatByEveryMethod)
+TEST_F(RenderGlTest, HostContextShowsEveryFormatByEveryMethod)
 {
     // One context for all cases: each draws into the lower left corner of its surface.
     HostContext host;
@@ -174,7 +174,7 @@ TEST_F(GlTest, HostContextShowsEveryFormatByEveryMethod)
     }
 }
 
-TEST_F(GlTest, SevenFramesWithoutDrawingDropToTheNewest)
+TEST_F(RenderGlTest, SevenFramesWithoutDrawingDropToTheNewest)
 {
     HostContext host;
     ASSERT_TRUE(host.create(peer_, 64, 48));
@@ -211,7 +211,7 @@ TEST_F(GlTest, SevenFramesWithoutDrawingDropToTheNewest)
     renderer.stop();
 }
 
-TEST_F(GlTest, WaitingDrawReturnsWhenStopped)
+TEST_F(RenderGlTest, WaitingDrawReturnsWhenStopped)
 {
     for (int i = 0; i < 200; ++i) {
         kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_QT, KELMF_WINDOW_SYSTEM_QT);
@@ -223,7 +223,7 @@ TEST_F(GlTest, WaitingDrawReturnsWhenStopped)
     }
 }
 
-TEST_F(GlTest, PropertyChangeWhileRunningKeepsQueuedFramesIntact)
+TEST_F(RenderGlTest, PropertyChangeWhileRunningKeepsQueuedFramesIntact)
 {
     HostContext host;
     ASSERT_TRUE(host.create(peer_, 64, 48));
@@ -259,7 +259,7 @@ TEST_F(GlTest, PropertyChangeWhileRunningKeepsQueuedFramesIntact)
     renderer.stop();
 }
 
-TEST_F(GlTest, ArgumentChecks)
+TEST_F(RenderGlTest, ArgumentChecks)
 {
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_QT, KELMF_WINDOW_SYSTEM_QT);
     EXPECT_EQ(renderer.set_display_property(64, 48, NV12), 5u);
@@ -289,7 +289,7 @@ TEST_F(GlTest, ArgumentChecks)
     renderer.stop();
 }
 
-TEST_F(GlTest, SkipDrawLeavesTheBackgroundColour)
+TEST_F(RenderGlTest, SkipDrawLeavesTheBackgroundColour)
 {
     HostContext host;
     ASSERT_TRUE(host.create(peer_, 64, 48));
@@ -321,7 +321,7 @@ struct VideoWindow {
     Window window = 0;
     VideoWindow(const std::string&, int w, int h)
     {
-        libraryConnection = GlTest::connection();
+        libraryConnection = RenderGlTest::connection();
         window = XCreateSimpleWindow(libraryConnection, DefaultRootWindow(libraryConnection), 0, 0,
                                      static_cast<unsigned>(w), static_cast<unsigned>(h), 0, 0, 0);
         XMapWindow(libraryConnection, window);
@@ -339,7 +339,7 @@ bool waitForPicture(Display* peer, Window window, const Frame& f, int w, int h, 
         std::chrono::seconds(30));
 }
 
-TEST_F(GlTest, X11WindowShowsEveryFormat)
+TEST_F(RenderGlTest, X11WindowShowsEveryFormat)
 {
     for (const FormatCase& c : kFormats) {
         SCOPED_TRACE(std::string(formatName(c.format)) + " " + std::to_string(c.width) + "x" +
@@ -364,7 +364,7 @@ TEST_F(GlTest, X11WindowShowsEveryFormat)
     }
 }
 
-TEST_F(GlTest, X11WindowFollowsItsGeometry)
+TEST_F(RenderGlTest, X11WindowFollowsItsGeometry)
 {
     VideoWindow win(server_->display(), 64, 48);
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
@@ -390,7 +390,7 @@ TEST_F(GlTest, X11WindowFollowsItsGeometry)
     renderer.stop();
 }
 
-TEST_F(GlTest, ClosedWindowStopsDrawingAndFramesRunOut)
+TEST_F(RenderGlTest, ClosedWindowStopsDrawingAndFramesRunOut)
 {
     VideoWindow win(server_->display(), 64, 48);
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
@@ -438,7 +438,7 @@ TEST_F(GlTest, ClosedWindowStopsDrawingAndFramesRunOut)
     EXPECT_EQ(renderer.stop(), 0u);
 }
 
-TEST_F(GlTest, X11StartWithoutTargetIsRefused)
+TEST_F(RenderGlTest, X11StartWithoutTargetIsRefused)
 {
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
     EXPECT_EQ(renderer.start(), 5u);

@@ -20,7 +20,7 @@ using namespace rendertest;
 
 namespace {
 
-class ThreadsTest : public testing::Test {
+class RenderThreadsTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -49,10 +49,10 @@ protected:
     static std::vector<Display*> connections_;
 };
 
-testsupport::XServer* ThreadsTest::server_ = nullptr;
-std::vector<Display*> ThreadsTest::connections_;
+testsupport::XServer* RenderThreadsTest::server_ = nullptr;
+std::vector<Display*> RenderThreadsTest::connections_;
 
-TEST_F(ThreadsTest, ProducerAgainstRenderThread)
+TEST_F(RenderThreadsTest, ProducerAgainstRenderThread)
 {
     ASSERT_NE(server_, nullptr);
     testsupport::ScopedDisplay use(*server_);
@@ -106,7 +106,7 @@ TEST_F(ThreadsTest, ProducerAgainstRenderThread)
     XDestroyWindow(conn, win);
 }
 
-TEST_F(ThreadsTest, ProducerAgainstHostDrawingThread)
+TEST_F(RenderThreadsTest, ProducerAgainstHostDrawingThread)
 {
     ASSERT_NE(server_, nullptr);
     Display* x = connection();
@@ -114,7 +114,7 @@ TEST_F(ThreadsTest, ProducerAgainstHostDrawingThread)
     runHostThreads(x);
 }
 
-void ThreadsTest::runHostThreads(Display* x)
+void RenderThreadsTest::runHostThreads(Display* x)
 {
     HostContext drawing;
     ASSERT_TRUE(drawing.create(x, 64, 48));

@@ -26,7 +26,7 @@ void referenceRgb(double kr, double kb, double y, double u, double v, double rgb
     rgb[1] = (yl - kr * rgb[0] - kb * rgb[2]) / kg;
 }
 
-TEST(ColorMatrix, Bt709LimitedMatchesTheDefinition)
+TEST(RenderColorMatrix, Bt709LimitedMatchesTheDefinition)
 {
     const kelmf_matrix4_t m = YUV2RGBMatrix(0.2126f, 0.7152f, 0.0722f, false, true);
     const double samples[][3] = {{16, 128, 128}, {235, 128, 128}, {81, 90, 240}, {145, 54, 34},
@@ -46,7 +46,7 @@ TEST(ColorMatrix, Bt709LimitedMatchesTheDefinition)
     EXPECT_FLOAT_EQ(m.m[15], 1);
 }
 
-TEST(ColorMatrix, BlackAndWhite)
+TEST(RenderColorMatrix, BlackAndWhite)
 {
     const kelmf_matrix4_t m = YUV2RGBMatrix(0.2126f, 0.7152f, 0.0722f, false, true);
     const struct {
@@ -60,7 +60,7 @@ TEST(ColorMatrix, BlackAndWhite)
                         c.expect, 1e-5);
 }
 
-TEST(ColorMatrix, TenBitConstants)
+TEST(RenderColorMatrix, TenBitConstants)
 {
     const kelmf_matrix4_t m = YUV2RGBMatrix(0.2126f, 0.7152f, 0.0722f, true, true);
     EXPECT_FLOAT_EQ(m.m[0], 1.1678082f);
@@ -76,7 +76,7 @@ TEST(ColorMatrix, TenBitConstants)
     }
 }
 
-TEST(ColorMatrix, Rgb2XyzIsTheIdentityWithALine)
+TEST(RenderColorMatrix, Rgb2XyzIsTheIdentityWithALine)
 {
     testing::internal::CaptureStdout();
     const kelmf_matrix4_t m = RGB2XYZMatrix(DisplayChromaticities{});
@@ -86,7 +86,7 @@ TEST(ColorMatrix, Rgb2XyzIsTheIdentityWithALine)
         EXPECT_FLOAT_EQ(m.m[i], i % 5 == 0 ? 1 : 0);
 }
 
-TEST(PixelData, TableOrderAndFourCharacterCodes)
+TEST(RenderPixelData, TableOrderAndFourCharacterCodes)
 {
     const struct {
         uint32_t format;
@@ -127,7 +127,7 @@ TEST(PixelData, TableOrderAndFourCharacterCodes)
     EXPECT_EQ(findPixelData(KELMF_FOURCC('Y', 'U', 'Y', 'V')), nullptr);
 }
 
-TEST(FpsStatics, NameAndFirstSample)
+TEST(RenderFpsStatics, NameAndFirstSample)
 {
     FPSStatics stat;
     EXPECT_EQ(stat.name(), nullptr);
@@ -145,7 +145,7 @@ TEST(FpsStatics, NameAndFirstSample)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(KelLog, GatedAndUnchanged)
+TEST(RenderKelLog, GatedAndUnchanged)
 {
     testing::internal::CaptureStdout();
     KEL_LOG(false, "[KMFR]I hidden %d\n", 1);
@@ -155,7 +155,7 @@ TEST(KelLog, GatedAndUnchanged)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[KMFR]W shown x 2" + std::string(5000, 'a'));
 }
 
-TEST(UploadMethod, FromVendorAndGpudirect)
+TEST(RenderUploadMethod, FromVendorAndGpudirect)
 {
     const struct {
         const char* vendor;
@@ -169,7 +169,7 @@ TEST(UploadMethod, FromVendorAndGpudirect)
             << (c.vendor ? c.vendor : "null") << " " << c.gpudirect;
 }
 
-TEST(RefreshRate, ModeTimings)
+TEST(RenderRefreshRate, ModeTimings)
 {
     const struct {
         unsigned long clock;
@@ -188,7 +188,7 @@ TEST(RefreshRate, ModeTimings)
     }
 }
 
-TEST(X11Display, InertWithoutAServer)
+TEST(RenderX11Display, InertWithoutAServer)
 {
     setenv("DISPLAY", ":4095", 1);
     kelmf_x11_display_t display(nullptr, true);

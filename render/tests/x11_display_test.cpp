@@ -13,7 +13,7 @@
 
 namespace {
 
-class X11DisplayTest : public testing::Test {
+class RenderX11DisplayTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -69,9 +69,9 @@ protected:
     int32_t saved_ = -1;
 };
 
-testsupport::XServer* X11DisplayTest::server_ = nullptr;
+testsupport::XServer* RenderX11DisplayTest::server_ = nullptr;
 
-TEST_F(X11DisplayTest, WindowPropertyByMode)
+TEST_F(RenderX11DisplayTest, WindowPropertyByMode)
 {
     const struct {
         int32_t mode;
@@ -98,7 +98,7 @@ TEST_F(X11DisplayTest, WindowPropertyByMode)
     display.close();
 }
 
-TEST_F(X11DisplayTest, AncestorsUpToTheRootReportStructure)
+TEST_F(RenderX11DisplayTest, AncestorsUpToTheRootReportStructure)
 {
     Display* own = XOpenDisplay(server_->display().c_str());
     kelmf_x11_display_t display(own, false);
@@ -121,7 +121,7 @@ struct Calls {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-TEST_F(X11DisplayTest, EventsReachTheirCallbacks)
+TEST_F(RenderX11DisplayTest, EventsReachTheirCallbacks)
 {
     Display* own = XOpenDisplay(server_->display().c_str());
     kelmf_x11_display_t display(own, true);
@@ -205,7 +205,7 @@ TEST_F(X11DisplayTest, EventsReachTheirCallbacks)
     display.close();
 }
 
-TEST_F(X11DisplayTest, GeometryAndRate)
+TEST_F(RenderX11DisplayTest, GeometryAndRate)
 {
     kelmf_x11_display_t display(XOpenDisplay(server_->display().c_str()), false);
     unsigned long w = 0, h = 0;
