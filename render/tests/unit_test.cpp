@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -125,6 +126,13 @@ TEST(RenderPixelData, TableOrderAndFourCharacterCodes)
     }
     EXPECT_STREQ(findPixelData(NV12)->define, "#define NV12\n");
     EXPECT_EQ(findPixelData(KELMF_FOURCC('Y', 'U', 'Y', 'V')), nullptr);
+}
+
+TEST(RenderPixelData, HdrRecordIs28Bytes)
+{
+    EXPECT_EQ(sizeof(__kelmf_hdr_metadata_hdr10), 28u);
+    EXPECT_EQ(offsetof(__kelmf_hdr_metadata_hdr10, max_luminance), 16u);
+    EXPECT_EQ(offsetof(__kelmf_hdr_metadata_hdr10, max_content_light_level), 24u);
 }
 
 TEST(RenderFpsStatics, NameAndFirstSample)
