@@ -306,14 +306,13 @@ NDIlib_frame_type_e capture(Receiver& receiver, NDIlib_video_frame_v2_t* video, 
   for (;;) {
     const int64_t now = nowNs();
     std::optional<Next> next = receiver.stream.next(now);
-    if (!next || next->due_ns > deadline) {
+    const bool due = next && next->is_event && next->due_ns <= now;
+    if (!due) {
+      // Nothing yet: wait for the next frame or the end of a silence, within the time-out.
+      const bool in_time = next && next->due_ns <= deadline;
       lock.unlock();
-      sleepUntilNs(deadline);
-      return NDIlib_frame_type_none;
-    }
-    if (!next->is_event || next->due_ns > now) {
-      lock.unlock();
-      sleepUntilNs(next->due_ns);
+      sleepUntilNs(in_time ? next->due_ns : deadline);
+      if (!in_time) return NDIlib_frame_type_none;
       lock.lock();
       continue;
     }
@@ -677,6 +676,7 @@ NDILIB_API void ndi_standin_reset(void) {
     std::lock_guard<std::mutex> lock(rt.mutex);
     rt.scenario.reset();
     rt.counts.reset();
+    rt.next_id = 1;
   }
   resetCallLog();
 }
