@@ -469,6 +469,9 @@ NDILIB_API NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_i
   NDIlib_frame_type_e result = NDIlib_frame_type_error;
   if (receiver) {
     result = capture(*receiver, p_video_data, p_audio_data, p_metadata, timeout_in_ms);
+  } else {
+    // No such receiver: still wait, so a caller that retries does not spin.
+    sleepUntilNs(nowNs() + static_cast<int64_t>(timeout_in_ms) * 1000000);
   }
   Call call("NDIlib_recv_capture_v2");
   call.number("recv", receiver ? receiver->id : 0).number("timeout_ms", timeout_in_ms).word("result", frameTypeName(result));

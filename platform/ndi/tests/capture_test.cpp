@@ -70,6 +70,13 @@ TEST_F(StandinTest, UnknownSourceIsSilentForTheWholeTimeOut) {
   EXPECT_EQ(ndi_standin_frames_captured(), 0);
 }
 
+TEST_F(StandinTest, CaptureWithoutAReceiverWaitsAndFails) {
+  auto start = std::chrono::steady_clock::now();
+  NDIlib_video_frame_v2_t video;
+  EXPECT_EQ(NDIlib_recv_capture_v2(nullptr, &video, nullptr, nullptr, 100), NDIlib_frame_type_error);
+  EXPECT_GE(secondsSince(start), 0.1);
+}
+
 TEST_F(StandinTest, BuiltInSourceSendsBarsAndTone) {
   ASSERT_TRUE(NDIlib_initialize());
   NDIlib_find_instance_t finder = NDIlib_find_create_v2();
