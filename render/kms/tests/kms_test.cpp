@@ -418,3 +418,30 @@ TEST_F(KmsTest, EventThreadAgainstAFlippingCaller) {
   events.join();
   EXPECT_GE(device_->crtc(hdmi->crtc.id).flips_completed, 40u);
 }
+
+TEST_F(KmsTest, RediscoveryAfterADisconnect) {
+  makeDevice();
+  ASSERT_EQ(modeset_open(&kms_, false), 0);
+  device_->setConnected(2, false);
+  ASSERT_EQ(modeset_get_display_info(kms_), 0);
+  int n = 0;
+  modeset_get_display_number(kms_, &n);
+  ASSERT_EQ(n, 1);
+  EXPECT_EQ(display(0)->name, "HDMI-1");
+  vkms::Census census = device_->census();
+  EXPECT_EQ(census.dumb_buffers, 12u);  // the old displays' buffers are all gone
+  EXPECT_EQ(census.exported_fds_open, 12u);
+  EXPECT_EQ(census.blobs, 2u);
+}
+
+TEST_F(KmsTest, FailuresAreLogged) {
+  makeDevice();
+  ASSERT_EQ(modeset_open(&kms_, false), 0);
+  modeset_display_t* d = nullptr;
+  testing::internal::CaptureStdout();
+  modeset_get_display(kms_, 5, &d);
+  bo_create(kms_->fd, DRM_FORMAT_YUV444, 16, 16);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[KMFR]E modeset_get_display: invalid index 5 / 2\n"
+            "[KMFR]E unsupported format 0x34325559\n");
+}
