@@ -244,16 +244,15 @@ int modeset_display_buffer_create(modeset_display_t* display, unsigned width, un
 }
 
 int modeset_display_buffer_destroy(modeset_display_t* display) {
-  for (int ring = 0; ring < 2; ++ring) {
-    buffer_object** slots = ring == 0 ? display->bufs : display->overlay_bufs;
-    for (int i = 0; i < kModesetRingSize; ++i) {
-      buffer_object* bo = slots[i];
+  for (int i = 0; i < kModesetRingSize; ++i) {
+    for (buffer_object** slot : {&display->bufs[i], &display->overlay_bufs[i]}) {
+      buffer_object* bo = *slot;
       if (!bo) continue;
       if (bo->fb_id && drmModeRmFB(display->owner->fd, bo->fb_id) != 0) {
         KEL_LOG(true, "[KMFR]E failed to delete fb: %s\n", strerror(errno));
       }
       bo_destroy(bo);
-      slots[i] = nullptr;
+      *slot = nullptr;
     }
   }
   return 0;
