@@ -53,8 +53,11 @@ const ListingCase kCases[] = {
     {"none-connected.txt", {}, ""},
     // Xvfb offers one mode at rate 0.00, which is no mode at all.
     {"xvfb.txt", {{"screen", false, true, {}}}, ""},
-    // Empty lines, lines without words and mode names without a usable size are skipped.
-    {"odd-lines.txt", {{"eDP-1", false, true, {{1600, 900, 59.99f, false, {59.99f}}}}}, "1600x900p59.99\n"},
+    // Empty lines, lines without words and mode names without a usable size are skipped;
+    // a rate without decimals is written with two.
+    {"odd-lines.txt",
+     {{"eDP-1", false, true, {{1600, 900, 59.99f, false, {59.99f}}, {1366, 768, 60.0f, false, {60.0f}}}}},
+     "1600x900p59.99\n1366x768p60.00\n"},
 };
 
 std::string fixture(const char* name)

@@ -126,7 +126,9 @@ TEST(OutputPolicy, PrintsTheSettingsAndLogsTheSelection)
         const char* printed;
         const char* logged;
     } cases[] = {
-        {nullptr, "\ntarnvik-av-settings.json:\nvideooutd\nORIGINAL\n1920x1080p60.00\n\n", nullptr},
+        // A missing or broken file: the defaults and one line saying so.
+        {nullptr, "\ntarnvik-av-settings.json:\nvideooutd\nORIGINAL\n1920x1080p60.00\n\n", "[Info] "},
+        {"{\"vidoutmode\": ", "\ntarnvik-av-settings.json:\nvideooutd\nORIGINAL\n1920x1080p60.00\n\n", "[Info] "},
         {"{\"videoout\": \"hdmi\", \"vidoutmode\": \"SELECTED\", \"vidoutsize\": \"1280x720p50.00\"}",
          "\ntarnvik-av-settings.json:\nhdmi\nSELECTED\n1280x720p50.00\n\n",
          "[ DEBUG ] Selected resolution: 1280x720p50.00\n[ DEBUG ] Has selected resolution\n"},
@@ -146,8 +148,9 @@ TEST(OutputPolicy, PrintsTheSettingsAndLogsTheSelection)
         isDebug = false;
         EXPECT_NE(out.find(c.printed), std::string::npos) << out;
         EXPECT_NE(out.find("Connected to display port: HDMI-2\n"), std::string::npos) << out;
-        if (c.logged != nullptr) {
-            EXPECT_NE(out.find(c.logged), std::string::npos) << out;
+        EXPECT_NE(out.find(c.logged), std::string::npos) << out;
+        if (c.logged == std::string("[Info] ")) {
+            EXPECT_EQ(out.find("[Info] "), out.rfind("[Info] ")) << "one log line: " << out;
         }
     }
 }
