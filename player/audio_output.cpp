@@ -99,4 +99,5 @@ void closeAudio()
         SDL_CloseAudioDevice(audio_device);
         audio_device = 0;
     }
+    SDL_zero(wanted_spec);  // the next frame opens a device again
 }
