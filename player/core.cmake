@@ -18,6 +18,17 @@ if(TARGET ndi::runtime)
   target_link_libraries(tarnvik_player_core PUBLIC tarnvik_player_frames tarnvik_display ndi::runtime PkgConfig::SDL2)
 endif()
 
+# decode-player itself: the window, the render loop and the program around the core.
+find_package(OpenGL REQUIRED)
+find_package(GLEW REQUIRED)
+pkg_check_modules(GLFW REQUIRED IMPORTED_TARGET glfw3)
+pkg_check_modules(SDL2_IMAGE REQUIRED IMPORTED_TARGET SDL2_image)
+if(TARGET tarnvik_player_core)
+  add_executable(decode-player main.cpp opengl_output.cpp)
+  target_link_libraries(decode-player PRIVATE tarnvik_player_core OpenGL::GL GLEW::GLEW PkgConfig::GLFW
+                        PkgConfig::SDL2_IMAGE)
+endif()
+
 if(BUILD_TESTING)
   add_subdirectory(tests)
 endif()

@@ -139,7 +139,8 @@ void receive_example::receive()
         NDIlib_metadata_frame_t metadata{};
         switch (NDIlib_recv_capture_v2(m_recv, &video, &audio, &metadata, 1000)) {
         case NDIlib_frame_type_none:
-            onNoData();
+            if (!m_stop.load(std::memory_order_acquire))
+                onNoData();
             break;
         case NDIlib_frame_type_video:
             onVideoFrame(video);
