@@ -155,6 +155,8 @@ void terminateApp()
 
 int main(int argc, char* argv[])
 {
+    // One log line at a time, also into a pipe or a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     initDebugSwitch();
     if (argc < 2) {
         DebugLog("<daemon> <source name>\n\n");

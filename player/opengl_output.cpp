@@ -183,6 +183,8 @@ int initOpengl()
         return -1;
     }
     glfwFocusWindow(window);
+    // A press and release within one poll still counts as ESC pressed.
+    glfwSetInputMode(window, GLFW_STICKY_KEYS, GLFW_TRUE);
     glfwMakeContextCurrent(window);
     glfwSwapInterval(1);
     DebugLog("OpenGL version is (%s)\n", reinterpret_cast<const char*>(glGetString(GL_VERSION)));
