@@ -86,6 +86,11 @@ protected:
         box_.writeFile("/tmp/xrandr-listing", listing);
         box_.hook("xrandr", "if [ $# -eq 0 ]; then cat '" + box_.path("/tmp/xrandr-listing") + "'; fi\n");
     }
+    // Until the swapped picture shows at (x, y).
+    void waitForPicture(int x, int y)
+    {
+        testsupport::waitFor([&] { return !Screenshot(x_->display()).black(x, y); }, std::chrono::seconds(30));
+    }
     void writeScenario(const std::string& json) { box_.writeFile("/tmp/scenario.json", json); }
 
     std::unique_ptr<testsupport::Process> run(const std::vector<std::string>& args)
@@ -97,10 +102,13 @@ protected:
                                      {"SDL_DISKAUDIOFILE", box_.path("/tmp/audio.raw")},
                                      {"TARNVIK_NDI_SCENARIO", box_.path("/tmp/scenario.json")},
                                      {"TARNVIK_NDI_LOG", box_.path("/tmp/ndi.log")},
-                                     {"DISPLAY", x_ ? x_->display() : std::string(":0-none")}};
+                                     {"DISPLAY", x_ ? x_->display() : std::string(":0-none")},
+                                     // Mesa's unloaded driver leaves cycles LeakSanitizer cannot name; the
+                                     // core's leaks are checked in process by the other player tests.
+                                     {"ASAN_OPTIONS", "detect_leaks=0"}};
         return std::make_unique<testsupport::Process>(argv, env);
     }
-    static bool waitForLog(testsupport::Process& p, const std::string& text, int seconds = 15)
+    static bool waitForLog(testsupport::Process& p, const std::string& text, int seconds = 60)
     {
         return testsupport::waitFor([&] { return p.outSoFar().find(text) != std::string::npos; },
                                     std::chrono::seconds(seconds));
@@ -171,7 +179,7 @@ TEST_F(DecodePlayer, BarsOnScreenFollowTheShaderFormula)
     playFile(barsFrame(1920, 1080), 1920, 1080);
     auto p = run({"Test Source"});
     ASSERT_TRUE(waitForLog(*p, "Opengl render time")) << p->outSoFar();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    waitForPicture(960, 540);
     Screenshot shot(x_->display());
     ASSERT_EQ(shot.width, 1920);
     for (int i = 0; i < 8; ++i) {
@@ -201,7 +209,7 @@ TEST_P(Placement, PillarBoxedAndCentred)
     playFile(flatFrame(c.width, c.height, 200, 128, 128), c.width, c.height);
     auto p = run({"Test Source"});
     ASSERT_TRUE(waitForLog(*p, "Opengl render time")) << p->outSoFar();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    waitForPicture(960, 540);
     Screenshot shot(x_->display());
     for (int y : {0, 540, 1079}) {
         EXPECT_TRUE(shot.black(c.left - 1, y)) << y;
@@ -243,7 +251,7 @@ TEST_P(Background, ChosenByScreenSizeAndOrientation)
     testsupport::waitFor([&] {
         Rgb centre = Screenshot(x_->display()).at(c.width / 2, c.height / 2);
         return std::abs(centre.r - want.r) <= 2 && std::abs(centre.g - want.g) <= 2 && std::abs(centre.b - want.b) <= 2;
-    });
+    }, std::chrono::seconds(30));
     Screenshot shot(x_->display());
     for (auto [x, y] : {std::pair{0, 0}, std::pair{c.width / 2, c.height / 2}, std::pair{c.width - 1, c.height - 1}}) {
         Rgb got = shot.at(x, y);
@@ -286,7 +294,7 @@ TEST_F(DecodePlayer, SourceNameFileReplacesTheReceiver)
     EXPECT_EQ(p->outSoFar().find("Changed source name"), std::string::npos);
 
     box_.writeFile("/etc/tarnvik-source-name", "  Other Source \n");
-    ASSERT_TRUE(waitForLog(*p, "Channel 1 is connecting to Other Source.", 3)) << p->outSoFar();
+    ASSERT_TRUE(waitForLog(*p, "Channel 1 is connecting to Other Source.", 30)) << p->outSoFar();
     const std::string log = p->outSoFar();
     EXPECT_NE(log.find("Changed source name: Other Source\n"), std::string::npos);
     EXPECT_LT(log.find("[Info] Start receiver delete"), log.find("[Info] End receiver delete"));
@@ -304,11 +312,11 @@ TEST_F(DecodePlayer, NewAudioGainReachesTheConversions)
     auto p = run({"Test Source"});
     auto calls = [&] { return box_.readFile("/tmp/ndi.log"); };
     ASSERT_TRUE(testsupport::waitFor([&] { return calls().find("reference_level=7") != std::string::npos; },
-                                     std::chrono::seconds(10)))
+                                     std::chrono::seconds(60)))
         << p->outSoFar();
     box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 3})");
     EXPECT_TRUE(testsupport::waitFor([&] { return calls().find("reference_level=3") != std::string::npos; },
-                                     std::chrono::seconds(5)));
+                                     std::chrono::seconds(30)));
     // A broken file keeps the gain.
     box_.writeFile("/etc/tarnvik-audio-settings.json", "{not json");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -344,7 +352,7 @@ TEST_P(Shutdown, EndsInOrderAndRestoresTheStartUpMode)
         testsupport::runProcess({"xdotool", "key", "Escape"}, {{"DISPLAY", x_->display()}});
         break;
     }
-    auto result = p->wait(std::chrono::seconds(5));
+    auto result = p->wait(std::chrono::seconds(30));
     ASSERT_FALSE(result.timedOut) << result.out;
     EXPECT_EQ(result.exitCode, 0);
     const std::string& log = result.out;
@@ -371,17 +379,17 @@ TEST_F(DecodePlayer, SigtermWhileReconnectingNeverCrashesOrHangs)
     startScreen(1920, 1080);
     writeScenario(R"({"sources": [{"name": "A", "segments": [{"silence_ms": 60000}]},
                                    {"name": "B", "segments": [{"silence_ms": 60000}]}]})");
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 2; ++round) {
         box_.writeFile("/etc/tarnvik-source-name", "A");
         auto p = run({"A"});
         ASSERT_TRUE(waitForLog(*p, "Channel 1 is connecting to A.")) << p->outSoFar();
         box_.writeFile("/etc/tarnvik-source-name", round % 2 ? "B" : "C");
-        waitForLog(*p, "[Info] Start receiver delete", 3);
+        waitForLog(*p, "[Info] Start receiver delete", 10);
         for (int i = 0; i < 40 && p->running(); ++i) {
             p->signal(SIGTERM);
             std::this_thread::sleep_for(std::chrono::milliseconds(25 + 10 * round));
         }
-        auto result = p->wait(std::chrono::seconds(5));
+        auto result = p->wait(std::chrono::seconds(30));
         ASSERT_FALSE(result.timedOut) << result.out;
         EXPECT_EQ(result.signal, 0) << result.out;
         EXPECT_EQ(result.exitCode, 0);
