@@ -27,10 +27,11 @@ int pickTargetSlot()
     return index;
 }
 
-void publishSlot(int target, int frame_format)
+void publishSlot(int target, int frame_format, int64_t captured_ns)
 {
     CONVERTER_BUFFER& slot = converter_buffers[target];
     slot.frame_format = frame_format;
+    slot.captured_ns = captured_ns;
     slot.shown.store(false, std::memory_order_relaxed);
     cur_converter_index.store((target + 1) % 3, std::memory_order_release);
     isRendered.store(0, std::memory_order_release);
@@ -148,5 +149,5 @@ void convertIntoRing(const UyvyPicture& frame)
         for (int plane = 1; plane < 3; ++plane)
             std::memcpy(slot.planes[plane] + last * row, slot.planes[plane] + (last - 1) * row, row);
     }
-    publishSlot(target, frame.frame_format);
+    publishSlot(target, frame.frame_format, frame.captured_ns);
 }

@@ -20,6 +20,7 @@ struct UyvyPicture {
     int height = 0;       // for fields the field height
     int line_stride = 0;  // bytes
     int frame_format = kFrameProgressive;
+    int64_t captured_ns = 0;  // steady clock when it was captured (for the latency log)
 };
 
 inline bool isFieldFormat(int frame_format)

@@ -22,6 +22,7 @@ struct CONVERTER_BUFFER {
     int height = 0;
     int weave_stride = 0;           // bytes per woven line
     int weave_lines = 0;            // twice the field height
+    int64_t captured_ns = 0;        // steady clock when the receiver got the frame
 };
 
 extern CONVERTER_BUFFER converter_buffers[3];

@@ -414,6 +414,7 @@ void showWithOpengl()
                 glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, sizes[i][0], sizes[i][1], GL_LUMINANCE, GL_UNSIGNED_BYTE,
                                 slot->planes[i]);
             }
+            const int64_t captured_ns = slot->captured_ns;
             // glTexSubImage2D has taken the planes: the receiver may have the slot back.
             releaseSlot(slot, true);
             glBindVertexArray(vao);
@@ -424,6 +425,10 @@ void showWithOpengl()
             rendered_frames.fetch_add(1, std::memory_order_relaxed);
             DebugLog("[ DEBUG ] Opengl render time : %f\n", secondsSince(start));
             glfwSwapBuffers(window);
+            const int64_t now_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count();
+            DebugLog("[ DEBUG ] capture to swap : %f\n", static_cast<double>(now_ns - captured_ns) / 1e9);
         }
         glfwPollEvents();
         if (glfwGetKey(window, GLFW_KEY_ESCAPE) == GLFW_PRESS || exit_loop.load(std::memory_order_acquire)) {

@@ -72,7 +72,11 @@ void sleepUnlessStopped(const std::atomic<bool>& stop, int ms)
 
 void uploadWithOpengl(NDIlib_video_frame_v2_t frame)
 {
-    convertIntoRing(pictureOf(frame));
+    UyvyPicture picture = pictureOf(frame);
+    picture.captured_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    convertIntoRing(picture);
 }
 
 receive_example::receive_example(int channel, const char* source_name)
