@@ -176,6 +176,8 @@ int main(int argc, char* argv[])
         DebugLog("No connected display\n");
         return 0;
     }
+    // SIGINT and SIGTERM belong to the player's own handler; SDL would swallow them before it.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(0xF231) != 0) {
         DebugLog("Could not initialize SDL - %s\n", SDL_GetError());
         SDL_Quit();

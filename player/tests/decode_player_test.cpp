@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_image.h>
 #include <csignal>
+#include <unistd.h>
 #include <thread>
 
 #include <algorithm>
@@ -171,6 +172,34 @@ TEST_F(DecodePlayer, NdiThatCannotRunEnds)
     auto result = run({"Test Source"})->wait();
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("Cannot run NDI.\n"), std::string::npos) << result.out;
+}
+
+// An X server without GLX: no window can be made, so the program ends in order.
+TEST_F(DecodePlayer, NoWindowEndsInOrder)
+{
+    startScreen(1920, 1080);  // for the fake xrandr's listing
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [{"silence_ms": 60000}]}]})");
+    std::string display;
+    for (int n = 170; n < 230 && display.empty(); ++n)
+        if (::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0)
+            display = ":" + std::to_string(n);
+    ASSERT_FALSE(display.empty());
+    testsupport::Process server({"Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-extension", "GLX"});
+    const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return ::access(socket.c_str(), F_OK) == 0; }));
+    std::vector<std::string> argv{testsupport::binaryPath("player/decode-player"), "Test Source"};
+    auto result = testsupport::runProcess(argv, {{"VXR_DEBUG_LEVEL", "1"},
+                                                 {"DISPLAY", display},
+                                                 {"SDL_AUDIODRIVER", "disk"},
+                                                 {"SDL_DISKAUDIOFILE", box_.path("/tmp/audio.raw")},
+                                                 {"TARNVIK_NDI_SCENARIO", box_.path("/tmp/scenario.json")},
+                                                 {"ASAN_OPTIONS", "detect_leaks=0"}},
+                                          std::chrono::seconds(60));
+    server.signal(SIGTERM);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("Cannot open the OpenGL window\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Channel 1 is connecting"), std::string::npos);
 }
 
 TEST_F(DecodePlayer, BarsOnScreenFollowTheShaderFormula)
