@@ -1,0 +1,287 @@
+// AVX2 row and column passes (variant l9): gathers of each position's taps,
+// products added in tap order without fused multiply-adds, so the bytes
+// equal the generic variant's. Only intrinsics here: no inline library code
+// may be emitted with -mavx2.
+#include <immintrin.h>
+
+#include "resize_driver.h"
+#include "variants.h"
+
+namespace klmf_resize {
+namespace {
+
+inline __m256 toFloat(__m128i bytes) { return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes)); }
+inline __m128 pairAt(const float* p) { return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)); }
+inline __m128 pairsAt(const float* p, const float* q) {
+    return _mm_loadh_pi(pairAt(p), reinterpret_cast<const __m64*>(q));
+}
+inline __m256 join(__m128 lo, __m128 hi) { return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1); }
+
+// Per 128-bit lane: four 4-byte groups regrouped by position in the group,
+// then the lanes' dwords interleaved so that qword t holds byte t of all eight.
+inline __m256i transposeBytes8x4(__m256i g) {
+    const __m256i m = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9, 13,
+                                       2, 6, 10, 14, 3, 7, 11, 15);
+    return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(g, m), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+// The four weights of eight positions (lane 0 positions 0-3, lane 1 positions
+// 4-7), transposed per lane: w[t] holds tap t of the eight positions.
+inline void transposeWeights(__m256 r0, __m256 r1, __m256 r2, __m256 r3, __m256 w[4]) {
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpacklo_ps(r2, r3);
+    const __m256 t2 = _mm256_unpackhi_ps(r0, r1), t3 = _mm256_unpackhi_ps(r2, r3);
+    w[0] = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
+    w[1] = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
+    w[2] = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    w[3] = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2));
+}
+
+inline __m128i qword(__m256i v, int t) {
+    const __m128i half = t < 2 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
+    return (t & 1) ? _mm_srli_si128(half, 8) : half;
+}
+
+// Horizontal pass, one channel, eight positions a step. When the taps of
+// the eight lie within 16 bytes that the row's taps cover anyway, one load
+// and a byte shuffle per tap replace the gathers.
+template <int A>
+void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const int32_t limit = n > 0 ? cols[n - 1] + A : 0;  // last byte any tap of the row reads
+    int j = 0;
+    for (; j + 8 <= n; j += 8, wx += 8 * T) {
+        const int32_t c0 = cols[j];
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j + 4));
+        __m256 x[T];
+        const int32_t c4 = cols[j + 4];
+        const bool one = cols[j + 7] - c0 + T - 1 <= 15;
+        if ((one || (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15)) &&
+            (one ? c0 : c4) - (A - 1) + 15 <= limit) {
+            // Lane 0 reads positions 0-3 from a load at c0, lane 1 positions
+            // 4-7 from the same load or one at c4; each int32 lane of the
+            // shuffle mask picks one byte and zeroes the other three.
+            const int32_t c1 = one ? c0 : c4;
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - (A - 1)))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - (A - 1))), 1);
+            const __m256i rel = _mm256_or_si256(
+                _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+            #pragma GCC unroll 6
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(t))));
+        } else {
+            const __m256i idx = _mm256_setr_m128i(lo, hi);
+            const __m256i v =
+                transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), idx, 1));
+            #pragma GCC unroll 6
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                // Taps 4-5 are bytes 2-3 of the word at k: no read past the last tap.
+                const __m256i e = transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src), idx, 1));
+                x[4 % T] = toFloat(qword(e, 2));
+                x[5 % T] = toFloat(qword(e, 3));
+            }
+        }
+        __m256 w[6];
+        if (A == 2) {
+            const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
+            const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
+            transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
+                             _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
+        } else {
+            transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)),
+                             join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
+                             join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
+                             join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
+            const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
+            const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
+            w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+            w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
+        _mm256_storeu_ps(out + j, sum);
+    }
+    if (j < n)
+        (A == 2 ? kGenericKernels.row1Lanczos2 : kGenericKernels.row1Lanczos3)(src, cols + j, wx, n - j, out + j);
+}
+
+void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row1Pass<2>(src, cols, wx, n, out);
+}
+
+void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row1Pass<3>(src, cols, wx, n, out);
+}
+
+// Tap t of four positions' weights, each repeated for the two channels.
+inline __m256 dupPairs(__m128 t) {
+    return _mm256_permutevar8x32_ps(_mm256_castps128_ps256(t), _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+}
+
+// Four positions of interleaved pairs: 8-byte gathers regrouped so that
+// qword t holds [u v] of tap t for the four positions.
+inline __m256i regroupPairs(__m256i g) {
+    const __m256i m = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2, 3, 10, 11,
+                                       4, 5, 12, 13, 6, 7, 14, 15);
+    return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(g, m), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+// Horizontal pass, two channels, four positions (eight floats) a step; the
+// same single-load shuffle as one channel when the taps fit in 16 bytes.
+template <int A>
+void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const int32_t limit = n > 0 ? cols[n - 1] + 2 * A + 1 : 0;  // last byte any tap of the row reads
+    int j = 0;
+    for (; j + 4 <= n; j += 4, wx += 4 * T) {
+        const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
+        const int32_t c0 = cols[j], c2 = cols[j + 2];
+        __m256 x[T];
+        const bool one = cols[j + 3] - c0 + 2 * T - 1 <= 15;
+        if ((one || (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15)) &&
+            (one ? c0 : c2) - 2 * (A - 1) + 15 <= limit) {
+            // Lane 0 holds positions 0-1, lane 1 positions 2-3, as [u v u v].
+            const int32_t c1 = one ? c0 : c2;
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c0 - 2 * (A - 1)))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c1 - 2 * (A - 1))), 1);
+            const __m256i spread =
+                _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(idx), _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+            const __m256i rel = _mm256_or_si256(
+                _mm256_add_epi32(_mm256_sub_epi32(spread, _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                                 _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+            #pragma GCC unroll 6
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(rel, _mm256_set1_epi32(2 * t))));
+        } else {
+            const __m256i v =
+                regroupPairs(_mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
+            #pragma GCC unroll 6
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+                const __m128i e =
+                    _mm_shuffle_epi8(_mm_i32gather_epi32(reinterpret_cast<const int*>(src + 4), idx, 1), split);
+                x[4 % T] = toFloat(e);
+                x[5 % T] = toFloat(_mm_srli_si128(e, 8));
+            }
+        }
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T),
+               w3 = _mm_loadu_ps(wx + 3 * T);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        __m256 w[6] = {dupPairs(w0), dupPairs(w1), dupPairs(w2), dupPairs(w3)};
+        if (A == 3) {
+            const __m128 p = pairsAt(wx + 4, wx + 10), q = pairsAt(wx + 16, wx + 22);
+            w[4 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0)));
+            w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+        __m256 sum = _mm256_mul_ps(x[0], w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
+        _mm256_storeu_ps(out + 2 * j, sum);
+    }
+    if (j < n)
+        (A == 2 ? kGenericKernels.row2Lanczos2 : kGenericKernels.row2Lanczos3)(src, cols + j, wx, n - j, out + 2 * j);
+}
+
+void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row2Pass<2>(src, cols, wx, n, out);
+}
+
+void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row2Pass<3>(src, cols, wx, n, out);
+}
+
+template <int Taps>
+inline __m256i colSum(const float* const* rows, const __m256* w, int j) {
+    __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + j), w[0]);
+    #pragma GCC unroll 6
+    for (int v = 1; v < Taps; ++v) sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_loadu_ps(rows[v] + j), w[v]));
+    return _mm256_cvtps_epi32(sum);  // nearest, ties to even
+}
+
+template <int Taps>
+void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
+    __m256 w[Taps];
+    #pragma GCC unroll 6
+    for (int v = 0; v < Taps; ++v) w[v] = _mm256_set1_ps(wy[v]);
+    int j = 0;
+    for (; j + 32 <= n; j += 32) {
+        const __m256i a = _mm256_packs_epi32(colSum<Taps>(rows, w, j), colSum<Taps>(rows, w, j + 8));
+        const __m256i b = _mm256_packs_epi32(colSum<Taps>(rows, w, j + 16), colSum<Taps>(rows, w, j + 24));
+        const __m256i bytes =
+            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), bytes);
+    }
+    if (j < n) {
+        const float* rest[6];
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
+    }
+}
+
+template <int Taps>
+void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    __m256 w0[Taps], w1[Taps];
+    #pragma GCC unroll 6
+    for (int v = 0; v < Taps; ++v) {
+        w0[v] = _mm256_set1_ps(wy0[v]);
+        w1[v] = _mm256_set1_ps(wy1[v]);
+    }
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        __m256 s0a, s0b, s1a, s1b;
+        {
+            const __m256 ra = _mm256_loadu_ps(rows[0] + j), rb = _mm256_loadu_ps(rows[0] + j + 8);
+            s0a = _mm256_mul_ps(ra, w0[0]);
+            s0b = _mm256_mul_ps(rb, w0[0]);
+            s1a = _mm256_mul_ps(ra, w1[0]);
+            s1b = _mm256_mul_ps(rb, w1[0]);
+        }
+        #pragma GCC unroll 6
+        for (int v = 1; v < Taps; ++v) {
+            const __m256 ra = _mm256_loadu_ps(rows[v] + j), rb = _mm256_loadu_ps(rows[v] + j + 8);
+            s0a = _mm256_add_ps(s0a, _mm256_mul_ps(ra, w0[v]));
+            s0b = _mm256_add_ps(s0b, _mm256_mul_ps(rb, w0[v]));
+            s1a = _mm256_add_ps(s1a, _mm256_mul_ps(ra, w1[v]));
+            s1b = _mm256_add_ps(s1b, _mm256_mul_ps(rb, w1[v]));
+        }
+        // Rows 0 and 1 packed together, then each 16-byte half to its row.
+        const __m256i p0 = _mm256_packs_epi32(_mm256_cvtps_epi32(s0a), _mm256_cvtps_epi32(s0b));
+        const __m256i p1 = _mm256_packs_epi32(_mm256_cvtps_epi32(s1a), _mm256_cvtps_epi32(s1b));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order);
+        // bytes: row 0 j..j+15 in the low half, row 1 in the high half.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst0 + j), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst1 + j), _mm256_extracti128_si256(bytes, 1));
+    }
+    if (j < n) {
+        const float* rest[6];
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        colPass<Taps>(rest, wy0, n - j, dst0 + j);
+        colPass<Taps>(rest, wy1, n - j, dst1 + j);
+    }
+}
+
+const ResizeKernels kAvx2Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
+                                    colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
+
+}  // namespace
+
+ippResult l9_ippiResizeYUV420Lanczos_8u_P2R(const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
+                                            int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV,
+                                            int32_t dstUVStep, ippiPlaneOffset dstOffset, ippiPlaneSize dstSize,
+                                            ippiEdgeMode border, const uint8_t*, const ippiLanczosPlan* pPlan,
+                                            uint8_t* pBuffer) {
+    return resizeYUV420(kAvx2Kernels, pSrcY, srcYStep, pSrcUV, srcUVStep, pDstY, dstYStep, pDstUV, dstUVStep, dstOffset,
+                        dstSize, border, pPlan, pBuffer);
+}
+
+}  // namespace klmf_resize

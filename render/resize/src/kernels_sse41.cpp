@@ -1,0 +1,203 @@
+// SSE4.1 row and column passes (variant y8). Products are added in tap order
+// without fused multiply-adds, so the bytes equal the generic variant's.
+// Only intrinsics here: no inline library code may be emitted with -msse4.1.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "resize_driver.h"
+#include "variants.h"
+
+namespace klmf_resize {
+namespace {
+
+inline int32_t load32(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline int32_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline __m128i load64(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+inline __m128 pairAt(const float* p) { return _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p)); }
+inline __m128 toFloat(__m128i bytes) { return _mm_cvtepi32_ps(_mm_cvtepu8_epi32(bytes)); }
+
+// Bytes of four 4-byte groups, regrouped by position within the group.
+inline __m128i transposeBytes4x4(__m128i v) {
+    return _mm_shuffle_epi8(v, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+}
+
+void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    const uint8_t* s = src - 1;
+    int j = 0;
+    for (; j + 4 <= n; j += 4, wx += 16) {
+        const __m128i v = transposeBytes4x4(_mm_setr_epi32(load32(s + cols[j]), load32(s + cols[j + 1]),
+                                                           load32(s + cols[j + 2]), load32(s + cols[j + 3])));
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + 4), w2 = _mm_loadu_ps(wx + 8), w3 = _mm_loadu_ps(wx + 12);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        __m128 sum = _mm_mul_ps(toFloat(v), w0);
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), w1));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), w2));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), w3));
+        _mm_storeu_ps(out + j, sum);
+    }
+    if (j < n) kGenericKernels.row1Lanczos2(src, cols + j, wx, n - j, out + j);
+}
+
+void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    const uint8_t* s = src - 2;
+    int j = 0;
+    for (; j + 4 <= n; j += 4, wx += 24) {
+        const int32_t c0 = cols[j], c1 = cols[j + 1], c2 = cols[j + 2], c3 = cols[j + 3];
+        const __m128i v =
+            transposeBytes4x4(_mm_setr_epi32(load32(s + c0), load32(s + c1), load32(s + c2), load32(s + c3)));
+        const __m128i e = _mm_shuffle_epi8(
+            _mm_setr_epi32(load16(s + c0 + 4), load16(s + c1 + 4), load16(s + c2 + 4), load16(s + c3 + 4)),
+            _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, -1, -1, -1, -1, -1, -1, -1, -1));
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + 6), w2 = _mm_loadu_ps(wx + 12), w3 = _mm_loadu_ps(wx + 18);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        const __m128 x = _mm_movelh_ps(pairAt(wx + 4), pairAt(wx + 10));
+        const __m128 y = _mm_movelh_ps(pairAt(wx + 16), pairAt(wx + 22));
+        const __m128 w4 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 w5 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1));
+        __m128 sum = _mm_mul_ps(toFloat(v), w0);
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), w1));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), w2));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), w3));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(e), w4));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), w5));
+        _mm_storeu_ps(out + j, sum);
+    }
+    if (j < n) kGenericKernels.row1Lanczos3(src, cols + j, wx, n - j, out + j);
+}
+
+// Two positions of interleaved pairs: tap t becomes [u0 v0 u1 v1] of tap t.
+void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    const uint8_t* s = src - 2;
+    const __m128i regroup = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    int j = 0;
+    for (; j + 2 <= n; j += 2, wx += 8) {
+        const __m128i v = _mm_shuffle_epi8(_mm_unpacklo_epi64(load64(s + cols[j]), load64(s + cols[j + 1])), regroup);
+        const __m128 a = _mm_loadu_ps(wx), b = _mm_loadu_ps(wx + 4);
+        const __m128 lo = _mm_unpacklo_ps(a, b), hi = _mm_unpackhi_ps(a, b);
+        __m128 sum = _mm_mul_ps(toFloat(v), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 1, 0, 0)));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
+        _mm_storeu_ps(out + 2 * j, sum);
+    }
+    if (j < n) kGenericKernels.row2Lanczos2(src, cols + j, wx, n - j, out + 2 * j);
+}
+
+void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    const uint8_t* s = src - 4;
+    const __m128i regroup = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    int j = 0;
+    for (; j + 2 <= n; j += 2, wx += 12) {
+        const int32_t c0 = cols[j], c1 = cols[j + 1];
+        const __m128i v = _mm_shuffle_epi8(_mm_unpacklo_epi64(load64(s + c0), load64(s + c1)), regroup);
+        const __m128i e = _mm_shuffle_epi8(_mm_setr_epi32(load32(s + c0 + 8), load32(s + c1 + 8), 0, 0),
+                                           _mm_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1));
+        const __m128 a = _mm_loadu_ps(wx), b = _mm_loadu_ps(wx + 6);
+        const __m128 lo = _mm_unpacklo_ps(a, b), hi = _mm_unpackhi_ps(a, b);
+        const __m128 t45 = _mm_unpacklo_ps(pairAt(wx + 4), pairAt(wx + 10));  // [p0w4 p1w4 p0w5 p1w5]
+        __m128 sum = _mm_mul_ps(toFloat(v), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(1, 1, 0, 0)));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 4)), _mm_shuffle_ps(lo, lo, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum =
+            _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 8)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(1, 1, 0, 0))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
+        sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(e), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(1, 1, 0, 0))));
+        sum = _mm_add_ps(sum,
+                         _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(3, 3, 2, 2))));
+        _mm_storeu_ps(out + 2 * j, sum);
+    }
+    if (j < n) kGenericKernels.row2Lanczos3(src, cols + j, wx, n - j, out + 2 * j);
+}
+
+template <int Taps>
+inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
+    __m128 sum = _mm_mul_ps(_mm_loadu_ps(rows[0] + j), w[0]);
+    #pragma GCC unroll 6
+    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(rows[v] + j), w[v]));
+    return _mm_cvtps_epi32(sum);  // nearest, ties to even
+}
+
+template <int Taps>
+void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
+    __m128 w[Taps];
+    #pragma GCC unroll 6
+    for (int v = 0; v < Taps; ++v) w[v] = _mm_set1_ps(wy[v]);
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m128i a = _mm_packs_epi32(colSum<Taps>(rows, w, j), colSum<Taps>(rows, w, j + 4));
+        const __m128i b = _mm_packs_epi32(colSum<Taps>(rows, w, j + 8), colSum<Taps>(rows, w, j + 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_packus_epi16(a, b));
+    }
+    if (j < n) {
+        const float* rest[6];
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
+    }
+}
+
+// Two destination rows over the same ring rows: each ring row is read once.
+template <int Taps>
+void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    __m128 w0[Taps], w1[Taps];
+    #pragma GCC unroll 6
+    for (int v = 0; v < Taps; ++v) {
+        w0[v] = _mm_set1_ps(wy0[v]);
+        w1[v] = _mm_set1_ps(wy1[v]);
+    }
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m128 ra = _mm_loadu_ps(rows[0] + j), rb = _mm_loadu_ps(rows[0] + j + 4);
+        __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
+        __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
+        #pragma GCC unroll 6
+        for (int v = 1; v < Taps; ++v) {
+            const __m128 xa = _mm_loadu_ps(rows[v] + j), xb = _mm_loadu_ps(rows[v] + j + 4);
+            s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
+            s0b = _mm_add_ps(s0b, _mm_mul_ps(xb, w0[v]));
+            s1a = _mm_add_ps(s1a, _mm_mul_ps(xa, w1[v]));
+            s1b = _mm_add_ps(s1b, _mm_mul_ps(xb, w1[v]));
+        }
+        const __m128i p0 = _mm_packs_epi32(_mm_cvtps_epi32(s0a), _mm_cvtps_epi32(s0b));
+        const __m128i p1 = _mm_packs_epi32(_mm_cvtps_epi32(s1a), _mm_cvtps_epi32(s1b));
+        const __m128i bytes = _mm_packus_epi16(p0, p1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + j), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + j), _mm_srli_si128(bytes, 8));
+    }
+    if (j < n) {
+        const float* rest[6];
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        colPass<Taps>(rest, wy0, n - j, dst0 + j);
+        colPass<Taps>(rest, wy1, n - j, dst1 + j);
+    }
+}
+
+const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
+                                     colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
+
+}  // namespace
+
+ippResult y8_ippiResizeYUV420Lanczos_8u_P2R(const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
+                                            int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV,
+                                            int32_t dstUVStep, ippiPlaneOffset dstOffset, ippiPlaneSize dstSize,
+                                            ippiEdgeMode border, const uint8_t*, const ippiLanczosPlan* pPlan,
+                                            uint8_t* pBuffer) {
+    return resizeYUV420(kSse41Kernels, pSrcY, srcYStep, pSrcUV, srcUVStep, pDstY, dstYStep, pDstUV, dstUVStep,
+                        dstOffset, dstSize, border, pPlan, pBuffer);
+}
+
+}  // namespace klmf_resize

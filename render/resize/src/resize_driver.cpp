@@ -1,0 +1,189 @@
+// Checks, area clipping and the two plane drivers of the resize call.
+#include "resize_driver.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "plan_layout.h"
+
+namespace klmf_resize {
+namespace {
+
+struct Plane {
+    const uint8_t* origin;  // source pixel (0, 0)
+    ptrdiff_t srcStep;
+    int32_t srcW, srcH;  // plane source size
+    uint8_t* dst;        // first pixel of the area
+    ptrdiff_t dstStep;
+    int32_t x, y, w, h;  // area in plane pixels
+    int32_t dstW, dstH;  // plane destination size of the plan
+    int ch;
+};
+
+inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// Horizontal pass of one source row for the columns whose taps leave the
+// source: taps clamped to it, each channel reading only its own samples.
+void clampedColumns(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols, float* out) {
+    const int a = static_cast<int>(p.lobes), taps = 2 * a;
+    for (int col = col0; col < col0 + cols; ++col) {
+        const int kx = p.horizontal.index[col];
+        const float* wx = p.horizontal.weights + static_cast<size_t>(taps) * col;
+        for (int c = 0; c < pl.ch; ++c) {
+            float sum = 0.0f;
+            for (int t = 0; t < taps; ++t) {
+                const int sx = clampInt(kx - (a - 1) + t, 0, pl.srcW - 1);
+                sum += static_cast<float>(srow[sx * pl.ch + c]) * wx[t];
+            }
+            out[(col - col0) * pl.ch + c] = sum;
+        }
+    }
+}
+
+// The area, separably: the horizontal pass of each needed source row into a
+// ring of 2a float rows, then a vertical pass per destination row. With edge
+// replication, rows above and below the source are filtered from the edge
+// row and the left and right bands of columns (whose taps leave the source)
+// are filtered with clamped taps, outside the variant's loops; the sums are
+// those of the per-pixel definition, term by term.
+void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
+                bool replicate, int left, int right) {
+    const int a = static_cast<int>(p.lobes), taps = 2 * a;
+    const RowPass rowPass =
+        pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3) : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
+    const ColPass colPass = a == 2 ? k.colLanczos2 : k.colLanczos3;
+    const ColPass2 colPair = a == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
+    const int n = pl.w * pl.ch;
+    const int mid = pl.w - left - right;
+    const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
+    float* slot[6];
+    for (int v = 0; v < taps; ++v) slot[v] = ring + stride * v;
+    const float* wxMid = p.horizontal.weights + static_cast<size_t>(taps) * (pl.x + left);
+    auto filter = [&](int sourceRow, float* out) {
+        if (replicate) sourceRow = clampInt(sourceRow, 0, pl.srcH - 1);
+        const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
+        if (left > 0) clampedColumns(p, pl, srow, pl.x, left, out);
+        if (mid > 0) rowPass(srow, colOffsets + left, wxMid, mid, out + left * pl.ch);
+        if (right > 0) clampedColumns(p, pl, srow, pl.x + pl.w - right, right, out + (pl.w - right) * pl.ch);
+    };
+
+    // slot[v] holds source row prev - (a - 1) + v; start one row early so that
+    // the first destination row loads exactly one row.
+    int prev = p.vertical.index[pl.y] - 1;
+    for (int v = 1; v < taps; ++v) filter(prev - (a - 1) + v, slot[v]);
+    for (int r = pl.y; r < pl.y + pl.h; ++r) {
+        const int ky = p.vertical.index[r];
+        const int delta = ky - prev;
+        if (delta >= taps) {
+            for (int v = 0; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
+        } else if (delta > 0) {
+            float* moved[6];
+            for (int v = 0; v < taps; ++v) moved[v] = slot[(v + delta) % taps];
+            for (int v = 0; v < taps; ++v) slot[v] = moved[v];
+            for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
+        }
+        prev = ky;
+        const float* wy = p.vertical.weights + static_cast<size_t>(taps) * r;
+        uint8_t* out = pl.dst + (r - pl.y) * pl.dstStep;
+        if (colPair && r + 1 < pl.y + pl.h && p.vertical.index[r + 1] == ky) {
+            colPair(slot, wy, wy + taps, n, out, out + pl.dstStep);
+            ++r;
+        } else {
+            colPass(slot, wy, n, out);
+        }
+    }
+}
+
+void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, ippiEdgeMode border, uint8_t* buffer) {
+    const int a = static_cast<int>(p.lobes);
+    // Offsets first (4-byte aligned: the caller's buffer has any alignment).
+    int32_t* colOffsets = reinterpret_cast<int32_t*>(alignUp(reinterpret_cast<uintptr_t>(buffer), 4));
+    int32_t* rowOffsets = colOffsets + pl.w;
+    for (int j = 0; j < pl.w; ++j) colOffsets[j] = p.horizontal.index[pl.x + j] * pl.ch;
+    for (int i = 0; i < pl.h; ++i) rowOffsets[i] = static_cast<int32_t>(p.vertical.index[pl.y + i] * pl.srcStep);
+    float* ring = reinterpret_cast<float*>(alignUp(reinterpret_cast<uintptr_t>(rowOffsets + pl.h), 32));
+
+    if (border == ippiEdgeInMemory) {
+        resizeArea(k, p, pl, colOffsets, ring, false, 0, 0);
+        return;
+    }
+    int left = clampInt(static_cast<int>(p.horizontal.leading) - pl.x, 0, pl.w);
+    int right = clampInt(static_cast<int>(p.horizontal.trailing) - (pl.dstW - pl.x - pl.w), 0, pl.w);
+    // The chroma plane reuses the luma counts, which were decided in double
+    // precision on the full-size axis; widen a band where the index table says
+    // a tap of the variant's loop would still leave the half-size source.
+    const int32_t* ih = p.horizontal.index;
+    while (left + right < pl.w && ih[pl.x + left] - (a - 1) < 0) ++left;
+    while (left + right < pl.w && ih[pl.x + pl.w - 1 - right] + a > pl.srcW - 1) ++right;
+    if (left + right > pl.w) right = pl.w - left;
+    resizeArea(k, p, pl, colOffsets, ring, true, left, right);
+}
+
+}  // namespace
+
+ippResult resizeYUV420(const ResizeKernels& kernels, const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
+                       int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV, int32_t dstUVStep,
+                       ippiPlaneOffset dstOffset, ippiPlaneSize dstSize, ippiEdgeMode border,
+                       const ippiLanczosPlan* pPlan, uint8_t* pBuffer) {
+    if (dstSize.width == 0 || dstSize.height == 0) return ippStsNoOperation;
+    if (dstSize.width < 2 || dstSize.height < 2) return ippStsSizeErr;
+    if (!pSrcY || !pSrcUV || !pDstY || !pDstUV || !pPlan || !pBuffer) return ippStsNullPtrErr;
+    const PlanHeader& p = *planHeader(pPlan);
+    if (p.check != kPlanCheckWord) return ippStsPlanErr;
+    const int64_t planW = p.horizontal.dstLen, planH = p.vertical.dstLen;
+    if (dstOffset.x < 0 || dstOffset.y < 0 || dstOffset.x >= planW || dstOffset.y >= planH) return ippStsOffsetErr;
+    if ((dstOffset.x & 1) || (dstOffset.y & 1)) return ippStsOddOffsetErr;
+    if (border & 0xffffff08u) return ippStsBorderErr;
+    if (border != ippiEdgeReplicate && border != ippiEdgeInMemory) return ippStsNotSupportedModeErr;
+    // A damaged plan must not size the ring beyond its six rows.
+    if (p.lobes != 2 && p.lobes != 3) return ippStsNotSupportedModeErr;
+
+    const int32_t x = dstOffset.x, y = dstOffset.y;
+    int64_t w = dstSize.width, h = dstSize.height;
+    if (x + w > planW) w = planW - x;
+    if (y + h > planH) h = planH - y;
+    w &= ~int64_t{1};
+    h &= ~int64_t{1};
+
+    const double rx = static_cast<double>(p.horizontal.srcReduced) / p.horizontal.dstReduced;
+    const double ry = static_cast<double>(p.vertical.srcReduced) / p.vertical.dstReduced;
+    const int64_t lx = static_cast<int64_t>(std::floor(rx * x)) & ~int64_t{1};
+    const int64_t ly = static_cast<int64_t>(std::floor(ry * y)) & ~int64_t{1};
+    const int64_t cx = static_cast<int64_t>(std::floor(rx * (x / 2)));
+    const int64_t cy = static_cast<int64_t>(std::floor(ry * (y / 2)));
+
+    const Plane luma{pSrcY - (ly * srcYStep + lx),
+                     srcYStep,
+                     static_cast<int32_t>(p.horizontal.srcLen),
+                     static_cast<int32_t>(p.vertical.srcLen),
+                     pDstY,
+                     dstYStep,
+                     x,
+                     y,
+                     static_cast<int32_t>(w),
+                     static_cast<int32_t>(h),
+                     static_cast<int32_t>(planW),
+                     static_cast<int32_t>(planH),
+                     1};
+    const Plane chroma{pSrcUV - (cy * srcUVStep + 2 * cx),
+                       srcUVStep,
+                       static_cast<int32_t>(p.horizontal.srcLen / 2),
+                       static_cast<int32_t>(p.vertical.srcLen / 2),
+                       pDstUV,
+                       dstUVStep,
+                       x / 2,
+                       y / 2,
+                       static_cast<int32_t>(w / 2),
+                       static_cast<int32_t>(h / 2),
+                       static_cast<int32_t>(planW / 2),
+                       static_cast<int32_t>(planH / 2),
+                       2};
+    planeDriver(kernels, p, luma, border, pBuffer);
+    planeDriver(kernels, p, chroma, border, pBuffer);
+
+    if ((dstSize.width & 1) || (dstSize.height & 1) || dstSize.width > planW || dstSize.height > planH)
+        return ippStsSizeWarning;
+    return ippStsNoErr;
+}
+
+}  // namespace klmf_resize

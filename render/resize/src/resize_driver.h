@@ -1,0 +1,44 @@
+// The resize call shared by every variant: checks, area, border bands and
+// the ring-buffered interior. Variants differ only in their row and column
+// passes, which the hot loops run.
+#pragma once
+
+#include <cstdint>
+
+#include "klmf_ipp.h"
+
+namespace klmf_resize {
+
+// Horizontal pass over one source row. src addresses column 0 of the row;
+// cols[j] is the byte offset of position j's centre tap k (one channel: k,
+// two channels: 2k); wx holds 2a weights per position. One channel writes
+// out[j], two channels out[2j] and out[2j + 1].
+using RowPass = void (*)(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out);
+// Vertical pass: rows[0 .. 2a-1] in source-row order, wy their 2a weights;
+// n floats become n bytes (rounded to nearest-even, clamped to 0..255).
+using ColPass = void (*)(const float* const* rows, const float* wy, int n, uint8_t* dst);
+
+// Two destination rows over the same source rows (enlargements): each row
+// gets exactly the bytes of its own ColPass; the ring is read once.
+using ColPass2 = void (*)(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0,
+                          uint8_t* dst1);
+
+struct ResizeKernels {
+    RowPass row1Lanczos2;
+    RowPass row1Lanczos3;
+    RowPass row2Lanczos2;
+    RowPass row2Lanczos3;
+    ColPass colLanczos2;
+    ColPass colLanczos3;
+    ColPass2 colPairLanczos2;  // may be null: two ColPass calls instead
+    ColPass2 colPairLanczos3;
+};
+
+extern const ResizeKernels kGenericKernels;
+
+ippResult resizeYUV420(const ResizeKernels& kernels, const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
+                       int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV, int32_t dstUVStep,
+                       ippiPlaneOffset dstOffset, ippiPlaneSize dstSize, ippiEdgeMode border,
+                       const ippiLanczosPlan* pPlan, uint8_t* pBuffer);
+
+}  // namespace klmf_resize

@@ -1,0 +1,1 @@
+// Nothing of its own: the shared object only carries klmf_resize.
