@@ -84,10 +84,42 @@ void drawLine(const VideoFormat& format, int64_t frame, int y, uint8_t* line) {
   }
 }
 
+namespace {
+
+// Lines of one kind in a frame look alike, so each kind is drawn once and copied; -1 for
+// lines that must each be drawn.
+int lineKind(const VideoFormat& format, int y) {
+  switch (format.pattern) {
+    case Pattern::bars: {
+      const int box = std::max(2, format.height / 8) & ~1;
+      const int marker_y = format.height * 3 / 4;
+      return y >= marker_y && y < marker_y + box ? 1 : 0;
+    }
+    case Pattern::lines:
+      return y % 2;
+    case Pattern::counter:
+      return 0;
+    case Pattern::file:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace
+
 void drawPicture(const VideoFormat& format, int64_t frame, int field, int lines, uint8_t* data) {
+  const size_t line_bytes = static_cast<size_t>(format.width) * 2;
+  int drawn[2] = {-1, -1};  // a row already drawn of kind 0 and of kind 1
   for (int row = 0; row < lines; ++row) {
-    int y = field < 0 ? row : row * 2 + field;
-    drawLine(format, frame, y, data + static_cast<size_t>(row) * format.stride);
+    const int y = field < 0 ? row : row * 2 + field;
+    uint8_t* line = data + static_cast<size_t>(row) * format.stride;
+    const int kind = lineKind(format, y);
+    if (kind >= 0 && drawn[kind] >= 0) {
+      std::memcpy(line, data + static_cast<size_t>(drawn[kind]) * format.stride, line_bytes);
+      continue;
+    }
+    drawLine(format, frame, y, line);
+    if (kind >= 0) drawn[kind] = row;
   }
 }
 

@@ -306,14 +306,13 @@ NDIlib_frame_type_e capture(Receiver& receiver, NDIlib_video_frame_v2_t* video, 
   for (;;) {
     const int64_t now = nowNs();
     std::optional<Next> next = receiver.stream.next(now);
-    if (!next || next->due_ns > deadline) {
+    const bool due = next && next->is_event && next->due_ns <= now;
+    if (!due) {
+      // Nothing yet: wait for the next frame or the end of a silence, within the time-out.
+      const bool in_time = next && next->due_ns <= deadline;
       lock.unlock();
-      sleepUntilNs(deadline);
-      return NDIlib_frame_type_none;
-    }
-    if (!next->is_event || next->due_ns > now) {
-      lock.unlock();
-      sleepUntilNs(next->due_ns);
+      sleepUntilNs(in_time ? next->due_ns : deadline);
+      if (!in_time) return NDIlib_frame_type_none;
       lock.lock();
       continue;
     }
@@ -470,6 +469,9 @@ NDILIB_API NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_i
   NDIlib_frame_type_e result = NDIlib_frame_type_error;
   if (receiver) {
     result = capture(*receiver, p_video_data, p_audio_data, p_metadata, timeout_in_ms);
+  } else {
+    // No such receiver: still wait, so a caller that retries does not spin.
+    sleepUntilNs(nowNs() + static_cast<int64_t>(timeout_in_ms) * 1000000);
   }
   Call call("NDIlib_recv_capture_v2");
   call.number("recv", receiver ? receiver->id : 0).number("timeout_ms", timeout_in_ms).word("result", frameTypeName(result));
@@ -677,6 +679,7 @@ NDILIB_API void ndi_standin_reset(void) {
     std::lock_guard<std::mutex> lock(rt.mutex);
     rt.scenario.reset();
     rt.counts.reset();
+    rt.next_id = 1;
   }
   resetCallLog();
 }

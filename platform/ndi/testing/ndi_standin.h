@@ -24,6 +24,6 @@ NDILIB_EXTERN_C NDILIB_API int64_t ndi_standin_frames_captured(void);
 NDILIB_EXTERN_C NDILIB_API int64_t ndi_standin_frames_freed(void);
 // Frames captured and not yet freed.
 NDILIB_EXTERN_C NDILIB_API int64_t ndi_standin_frames_outstanding(void);
-// Zeroes the counts and drops the loaded scenario, so the next call reads the scenario
+// Zeroes the counts (and the numbers of the log) and drops the loaded scenario, so the next call reads the scenario
 // file (TARNVIK_NDI_SCENARIO) and the log path (TARNVIK_NDI_LOG) again.
 NDILIB_EXTERN_C NDILIB_API void ndi_standin_reset(void);
