@@ -354,6 +354,12 @@ TEST_F(DecodePlayer, NewAudioGainReachesTheConversions)
     const std::string later = calls().substr(before);
     EXPECT_NE(later.find("reference_level=3"), std::string::npos);
     EXPECT_EQ(later.find("reference_level=20"), std::string::npos);
+    // So does a gain of the wrong type.
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": "loud"})");
+    ASSERT_TRUE(waitForLog(*p, "\"AudioInGain\" is not an integer, the gain stays 3", 30)) << p->outSoFar();
+    const size_t mark = calls().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_NE(calls().substr(mark).find("reference_level=3"), std::string::npos);
     p->signal(SIGTERM);
     auto result = p->wait();
     EXPECT_EQ(result.exitCode, 0);
