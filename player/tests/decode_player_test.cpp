@@ -3,6 +3,8 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_image.h>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <thread>
 
@@ -200,6 +202,35 @@ TEST_F(DecodePlayer, NoWindowEndsInOrder)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("Cannot open the OpenGL window\n"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("Channel 1 is connecting"), std::string::npos);
+}
+
+TEST_F(DecodePlayer, StartUpWaitsForTheDashboardReader)
+{
+    startScreen(1920, 1080);
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [{"silence_ms": 60000}]}]})");
+    const std::string fifo = box_.path("/tmp/tarnvik-dashboard-pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto p = run({"Test Source"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(p->outSoFar().find("Image Format : I420"), std::string::npos) << p->outSoFar();
+    // A reader comes: the "not found" records arrive and start-up goes on.
+    std::string records;
+    while (records.find("aud_ch") == std::string::npos) {
+        int fd = ::open(fifo.c_str(), O_RDONLY);
+        char buffer[256];
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+            records.append(buffer, static_cast<size_t>(n));
+        ::close(fd);
+    }
+    EXPECT_EQ(records, "{\"dashboard_vid_input\":\"Decode: NDI source not found\"}{\"aud_ch\":0,\"aud_sr\":0}");
+    EXPECT_TRUE(waitForLog(*p, "Image Format : I420"));
+    // The receiver's records find no reader now; shutdown still ends.
+    ASSERT_TRUE(waitForLog(*p, "No data")) << p->outSoFar();
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
 }
 
 TEST_F(DecodePlayer, BarsOnScreenFollowTheShaderFormula)
