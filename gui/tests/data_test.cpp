@@ -250,6 +250,23 @@ private slots:
         QVERIFY(hasCall("v4l2-ctl", {"v4l2-ctl", "-DVI", "--get-parm"}));
     }
 
+    void statusPageTakesTheNetworkValues()
+    {
+        // Only inside the private network namespace of in-netns.sh.
+        const char* expected = std::getenv("TARNVIK_TEST_NETWORK");
+        if (expected == nullptr)
+            QSKIP("needs the network namespace of in-netns.sh");
+        const QStringList want = QString(expected).split(' ');
+        box().respond("ip", "default via 10.77.0.1 dev veth0\n");
+        box().respond("xrandr", kXrandr);
+        openStatus();
+        QCOMPARE(window->ui->lblCurIPAddress->text(), want[0]);
+        QCOMPARE(window->ui->lineEditIPAddress->text(), want[0]);
+        QCOMPARE(window->ui->lineEditIPSubnet->text(), want[1]);
+        QCOMPARE(window->ui->lblCurSerialNumber->text(), want[2]);
+        QCOMPARE(window->ui->lineEditIPGateway->text(), QString("10.77.0.1"));
+    }
+
     void statusPageWithoutUsableModes()
     {
         box().respond("xrandr", "Screen 0: minimum 8 x 8\nHDMI-1 connected 1280x720+0+0\n   1280x720  60.00*+\n");
