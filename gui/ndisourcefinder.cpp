@@ -1,0 +1,50 @@
+#include "gui/ndisourcefinder.h"
+
+#include <QMessageBox>
+
+#include <chrono>
+
+NDISourceFinder::NDISourceFinder(QObject* parent)
+    : QObject(parent)
+{
+    findInstance = NDIlib_find_create_v2(nullptr);
+    if (findInstance == nullptr)
+        QMessageBox::information(nullptr, "Error", "Can not create NDI finder", QMessageBox::Ok);
+}
+
+NDISourceFinder::~NDISourceFinder()
+{
+    if (findInstance != nullptr)
+        NDIlib_find_destroy(findInstance);
+}
+
+void NDISourceFinder::start()
+{
+    using Clock = std::chrono::system_clock;
+    found = false;
+    // Without a finder there is nothing to wait on: the run finds nothing.
+    if (findInstance == nullptr || stopRequested) {
+        emit finished();
+        return;
+    }
+    const auto t0 = Clock::now();
+    while (std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count() <= 4999999999LL &&
+           !stopRequested) {
+        if (NDIlib_find_wait_for_sources(findInstance, 5000)) {
+            sources = NDIlib_find_get_current_sources(findInstance, &count);
+            found = true;
+        }
+    }
+    emit finished();
+    if (!found)
+        return;
+    if (count > kMaxSources)
+        count = kMaxSources;
+    names.clear();
+    urls.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        names.append(QString::fromUtf8(sources[i].p_ndi_name != nullptr ? sources[i].p_ndi_name : ""));
+        urls.append(QString::fromUtf8(sources[i].p_url_address != nullptr ? sources[i].p_url_address : ""));
+    }
+    emit didFindNIDSources(names, urls);
+}

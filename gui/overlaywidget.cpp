@@ -1,0 +1,6 @@
+#include "gui/overlaywidget.h"
+
+OverlayWidget::OverlayWidget(QWidget* parent)
+    : QWidget(parent)
+{
+}

@@ -1,0 +1,558 @@
+// Status page, settings apply, the NDI finder, source rows, favourites and tiles, with
+// the NDI stand-in, fake commands and a test root.
+#include "gui/clickablelabel.h"
+#include "gui/mainwindow.h"
+#include "gui/marqueelabel.h"
+#include "gui/ndisourcefinder.h"
+#include "gui/overlaywidget.h"
+#include "gui/tests/gui_test_env.h"
+#include "gui/transparentlabel.h"
+#include "testsupport/process.h"
+#include "ui_mainwindow.h"
+
+#include <ndi_standin.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHostInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTextDocument>
+
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+
+using testsupport::Argv;
+
+namespace {
+
+testsupport::Sandbox& box()
+{
+    return *guitest::env().box;
+}
+
+bool hasCall(const std::string& command, const Argv& wanted)
+{
+    for (const Argv& call : box().calls(command))
+        if (call == wanted)
+            return true;
+    return false;
+}
+
+// Names the finder reports: ASCII, markup characters and non-ASCII.
+QString sourceName(int i)
+{
+    if (i == 3)
+        return "<B&W> (Caméra 4)";
+    if (i == 5)
+        return QString::fromUtf8("Ström-PC (Bühne \"5\")");
+    return QString("HOST-%1 (Stream %2)").arg(i, 2, 10, QChar('0')).arg(i);
+}
+
+QString sourceUrl(int i)
+{
+    return QString("10.0.0.%1:5961").arg(i + 10);
+}
+
+std::string scenarioWith(int count)
+{
+    QString json = "{\"version\": \"Tarnvik NDI stand-in 5.0-standin\", \"sources\": [";
+    for (int i = 0; i < count; ++i) {
+        QString name = sourceName(i);
+        name.replace("\\", "\\\\").replace("\"", "\\\"");
+        json += QString("%1{\"name\": \"%2\", \"url\": \"%3\"}").arg(i ? ", " : "", name, sourceUrl(i));
+    }
+    json += "]}";
+    return json.toUtf8().toStdString();
+}
+
+const char* const kXrandr =
+    "Screen 0: minimum 8 x 8, current 1920 x 1080, maximum 32767 x 32767\n"
+    "DP-1 disconnected (normal left inverted right x axis y axis)\n"
+    "HDMI-1 connected primary 1920x1080+0+0 (normal left inverted right x axis y axis) 600mm x 340mm\n"
+    "   1920x1080     60.00*+  50.00    59.94    59.94\n"
+    "   1920x1080i    60.00    50.00\n"
+    "   1280x720      60.00    50.00\n"
+    "   3840x2160     30.00    25.00\n"
+    "HDMI-2 disconnected (normal left inverted right x axis y axis)\n"
+    "   3840x2160     60.00\n";
+
+const char* const kCaptureCard =
+    "Driver Info:\n"
+    "\tDriver name      : MQ5280\n"
+    "\tCard type        : MQ5280 HDMI capture\n"
+    "Format Video Capture:\n"
+    "\tWidth/Height      : 1920/1080\n"
+    "Streaming Parameters Video Capture:\n"
+    "\tFrames per second: 60.000 (60/1)\n";
+
+} // namespace
+
+class DataTest : public QObject {
+    Q_OBJECT
+public:
+    std::unique_ptr<MainWindow> window;
+
+    void answerMessageBox()
+    {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [poll] {
+            if (auto* boxWidget = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll->stop();
+                poll->deleteLater();
+                boxWidget->accept();
+            }
+        });
+        poll->start(10);
+    }
+
+    void openStatus()
+    {
+        window->ui->stackedWidget->setCurrentIndex(0);
+        window->slotClickedBtnSetting();
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 1);
+    }
+
+    QStringList names(int count) const
+    {
+        QStringList out;
+        for (int i = 0; i < count; ++i)
+            out << sourceName(i);
+        return out;
+    }
+
+    QStringList urls(int count) const
+    {
+        QStringList out;
+        for (int i = 0; i < count; ++i)
+            out << sourceUrl(i);
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        mkdir(box().path("/srv/tarnvik-web-ui-resources").c_str(), 0755);
+        mkdir(box().path("/etc/network").c_str(), 0755);
+        window = std::make_unique<MainWindow>();
+        window->show();
+    }
+
+    void cleanupTestCase()
+    {
+        window.reset();
+    }
+
+    void finderDeliversEighteenOfTwentySources()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(window->names.size(), 18, 20000);
+        window->refreshTimer.stop();
+        QCOMPARE(window->names, names(18));
+        QCOMPARE(window->urls, urls(18));
+        for (int i = 0; i < MainWindow::kSourceRows; ++i) {
+            QVERIFY(!window->nameLabels[i]->isHidden());
+            QVERIFY(!window->starLabels[i]->isHidden());
+            QCOMPARE(window->nameLabels[i]->text(), sourceName(i));
+        }
+        QTRY_VERIFY(box().exists("/etc/tarnvik_ndi_src.json"));
+
+        // source-scout, the other writer, given the same eighteen sources.
+        const std::string scoutRoot = box().path("/scout");
+        mkdir(scoutRoot.c_str(), 0755);
+        for (const char* dir : {"/etc", "/srv", "/srv/tarnvik-web-ui-resources", "/tmp"})
+            mkdir((scoutRoot + dir).c_str(), 0755);
+        box().writeFile("/scout/scenario.json", scenarioWith(18));
+        const auto scout = testsupport::runProcess(
+            {testsupport::binaryPath("tools/source-scout")},
+            {{"TARNVIK_ROOT", scoutRoot}, {"TARNVIK_NDI_SCENARIO", box().path("/scout/scenario.json")},
+             {"TARNVIK_NDI_LOG", ""}});
+        QCOMPARE(scout.exitCode, 0);
+        QCOMPARE(box().readFile("/etc/tarnvik_ndi_src.json"), box().readFile("/scout/etc/tarnvik_ndi_src.json"));
+        QCOMPARE(box().readFile("/srv/tarnvik-web-ui-resources/decoder-src.html"),
+                 box().readFile("/scout/srv/tarnvik-web-ui-resources/decoder-src.html"));
+    }
+
+    void statusPageShowsTheFixtures_data()
+    {
+        QTest::addColumn<bool>("encode");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("interfaces");
+        QTest::addColumn<QString>("avinfo");
+        QTest::addColumn<QString>("decodeText");
+        QTest::addColumn<QString>("encodeText");
+        QTest::addColumn<QString>("ipConfig");
+        QTest::newRow("decode, dhcp") << false << "Failed to open /dev/video0" << "iface eth0 inet dhcp\n"
+                                      << "{\"dashboard_vid_input\":\"Decode: 1080p59.94\"}" << "1080p59.94" << "-"
+                                      << "DHCP";
+        QTest::newRow("encode, static") << true << kCaptureCard
+                                        << "iface eth0 inet static\n  address 10.1.1.5\n"
+                                        << "{\"dashboard_vid_input\":\"Decode: 1080p59.94\"}" << "-"
+                                        << "1920x1080p60.000" << "STATIC";
+        QTest::newRow("encode, no signal") << true << QString(kCaptureCard).replace("60.000 (60/1)", "invalid")
+                                           << "" << "" << "-" << "No signal" << "DHCP";
+        QTest::newRow("encode, other card") << true << "Driver name : XY1000\n" << "" << "" << "-"
+                                            << "Not found capture card" << "DHCP";
+        QTest::newRow("decode, short av-info") << false << "" << "" << "{\"dashboard_vid_input\":\"Decode: \"}"
+                                               << "" << "-" << "DHCP";
+    }
+
+    void statusPageShowsTheFixtures()
+    {
+        QFETCH(bool, encode);
+        QFETCH(QString, card);
+        QFETCH(QString, interfaces);
+        QFETCH(QString, avinfo);
+        QFETCH(QString, decodeText);
+        QFETCH(QString, encodeText);
+        QFETCH(QString, ipConfig);
+        box().respond("ip", "default via 192.168.10.1 dev eth0 proto dhcp metric 100\n10.0.0.0/8 dev eth0\n");
+        box().respond("xrandr", kXrandr);
+        box().respond("v4l2-ctl", card.toStdString());
+        box().writeFile("/etc/network/interfaces", interfaces.toStdString());
+        box().writeFile("/etc/tarnvik_avinfo.json", avinfo.toStdString());
+        box().writeFile("/etc/tarnvik-firmware-version", "1.2.0 build 7\n");
+        if (encode)
+            window->slotClickedOperationModeEncode();
+        else
+            window->slotClickedOperationModeDecode();
+        box().clearCalls();
+        openStatus();
+        Ui_MainWindow* u = window->ui;
+        QCOMPARE(u->lineEditIPGateway->text(), QString("192.168.10.1"));
+        QStringList items;
+        for (int i = 0; i < u->comboScreenResolution->count(); ++i)
+            items << u->comboScreenResolution->itemText(i);
+        QCOMPARE(items, (QStringList{"1920x1080p60", "1920x1080p50", "1920x1080p59.94", "1920x1080ip60",
+                                     "1920x1080ip50", "3840x2160p30", "3840x2160p25"}));
+        QCOMPARE(u->comboScreenResolution->currentText(), QString("1920x1080p60"));
+        QCOMPARE(u->lblCurScreenResolution->text(), QString("1920x1080p60"));
+        QCOMPARE(u->lblCurIPConfiguration->text(), ipConfig);
+        QCOMPARE(window->ipConfigFound, ipConfig == "STATIC" ? 1 : 0);
+        QCOMPARE(window->ipConfigChosen, window->ipConfigFound);
+        QCOMPARE(u->btnIPConfigurationStatic->styleSheet(), ipConfig == "STATIC" ? strBtnEnableStyle : strBtnDisableStyle);
+        QCOMPARE(u->lblCurNDIDecodeResolution->text(), decodeText);
+        QCOMPARE(u->lblCurNDIEncodeResolution->text(), encodeText);
+        QCOMPARE(u->lblCurAppVersion->text(), QString("1.2.0"));
+        QCOMPARE(u->lblCurNDILibVersion->text(), QString("5.0-standin"));
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        QCOMPARE(u->lblCurScreenName->text(), QString::fromLocal8Bit(host));
+        QCOMPARE(u->lineEditScreenName->text(), QString::fromLocal8Bit(host));
+        QCOMPARE(window->settingsLocked, 1);
+        QVERIFY(hasCall("ip", {"ip", "route", "show"}));
+        QVERIFY(hasCall("xrandr", {"xrandr", "-q"}));
+        QVERIFY(hasCall("v4l2-ctl", {"v4l2-ctl", "-DVI", "--get-parm"}));
+    }
+
+    void statusPageTakesTheNetworkValues()
+    {
+        // Only inside the private network namespace of in-netns.sh.
+        const char* expected = std::getenv("TARNVIK_TEST_NETWORK");
+        if (expected == nullptr)
+            QSKIP("needs the network namespace of in-netns.sh");
+        const QStringList want = QString(expected).split(' ');
+        box().respond("ip", "default via 10.77.0.1 dev veth0\n");
+        box().respond("xrandr", kXrandr);
+        openStatus();
+        QCOMPARE(window->ui->lblCurIPAddress->text(), want[0]);
+        QCOMPARE(window->ui->lineEditIPAddress->text(), want[0]);
+        QCOMPARE(window->ui->lineEditIPSubnet->text(), want[1]);
+        QCOMPARE(window->ui->lblCurSerialNumber->text(), want[2]);
+        QCOMPARE(window->ui->lineEditIPGateway->text(), QString("10.77.0.1"));
+    }
+
+    void statusPageWithoutUsableModes()
+    {
+        box().respond("xrandr", "Screen 0: minimum 8 x 8\nHDMI-1 connected 1280x720+0+0\n   1280x720  60.00*+\n");
+        openStatus();
+        QCOMPARE(window->ui->comboScreenResolution->count(), 0);
+        QCOMPARE(window->ui->lblCurScreenResolution->text(), QString());
+        box().respond("ip", "");
+        box().respond("xrandr", kXrandr);
+        openStatus();
+        QCOMPARE(window->ui->lineEditIPGateway->text(), QString("..."));
+    }
+
+    void applyRunsOnlyWhatChanged_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("nothing") << "nothing";
+        QTest::newRow("host name") << "host";
+        QTest::newRow("dhcp to static") << "static";
+        QTest::newRow("static to dhcp") << "dhcp";
+        QTest::newRow("screen mode chosen") << "mode";
+        QTest::newRow("address fields alone") << "address";
+        QTest::newRow("encode") << "encode";
+    }
+
+    void applyRunsOnlyWhatChanged()
+    {
+        QFETCH(QString, change);
+        box().respond("ip", "default via 192.168.10.1 dev eth0\n");
+        box().respond("xrandr", kXrandr);
+        box().writeFile("/etc/network/interfaces", change == "dhcp" ? "iface eth0 inet static\n" : "iface eth0 inet dhcp\n");
+        window->slotClickedOperationModeDecode();
+        openStatus();
+        window->settingsLocked = 1;
+        whenUnlocked();
+        Ui_MainWindow* u = window->ui;
+        if (change == "host")
+            u->lineEditScreenName->setText("studio-screen-2");
+        if (change == "static") {
+            window->slotClickedIPConfigurationStatic();
+            u->lineEditIPAddress->setText("10.1.2.3");
+            u->lineEditIPSubnet->setText("255.255.0.0");
+            u->lineEditIPGateway->setText("10.1.0.1");
+        }
+        if (change == "dhcp")
+            window->slotClickedIPConfigurationDhcp();
+        if (change == "address")
+            u->lineEditIPAddress->setText("10.9.9.9");
+        if (change == "mode") {
+            u->comboScreenResolution->setFocus();
+            QTest::keyClick(u->comboScreenResolution, Qt::Key_Down);
+            QCOMPARE(u->comboScreenResolution->currentText(), QString("1920x1080p50"));
+        }
+        if (change == "encode")
+            window->slotClickedOperationModeEncode();
+        box().clearCalls();
+        window->slotClickedBtnCloseSetting();
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+        QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikRunner"}); }));
+
+        QCOMPARE(box().calls("hostnamectl").size(), size_t(change == "host" ? 1 : 0));
+        if (change == "host")
+            QVERIFY(hasCall("hostnamectl", {"hostnamectl", "set-hostname", "studio-screen-2"}));
+        const auto staticCalls = box().calls("tarnvik-set-staticip");
+        const auto dhcpCalls = box().calls("tarnvik-set-dhcp");
+        QCOMPARE(staticCalls.size(), size_t(change == "static" ? 1 : 0));
+        QCOMPARE(dhcpCalls.size(), size_t(change == "dhcp" ? 1 : 0));
+        if (change == "static")
+            QCOMPARE(staticCalls[0], (Argv{"tarnvik-set-staticip", "root", "10.1.2.3", "255.255.0.0", "10.1.0.1"}));
+        if (change == "dhcp")
+            QCOMPARE(dhcpCalls[0], (Argv{"tarnvik-set-dhcp", "root"}));
+        // Running as root: the network restart through pkexec is not needed.
+        QCOMPARE(box().calls("pkexec").size(), size_t(0));
+        if (change == "mode") {
+            QCOMPARE(box().calls("xrandr"), (std::vector<Argv>{{"xrandr", "-s", "1920x1080", "-r", "50"}}));
+            QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikMain"}); }));
+        } else {
+            QCOMPARE(box().calls("xrandr").size(), size_t(0));
+            QVERIFY(!hasCall("systemctl", {"systemctl", "restart", "TarnvikMain"}));
+        }
+        QCOMPARE(box().readFile("/etc/tarnvik-mode"), std::string(change == "encode" ? "encode" : "decode"));
+        QSettings settings;
+        QCOMPARE(settings.value("CUR_OPERATION_MODE").toInt(), change == "encode" ? 0 : 1);
+        QCOMPARE(settings.value("CUR_PIN").toString(), window->ui->lineEditPIN->text());
+        QCOMPARE(settings.value("CUR_DISPLAY_MODE").toString(), QString("Follow HDMI input"));
+        QCOMPARE(settings.value("CUR_NO_VIDEO_SOURCE_BEHAVIOUR").toInt(), window->noVideoSourceBehaviour);
+        QCOMPARE(settings.value("CUR_DANTE_AUDIO").toInt(), window->danteAudio);
+    }
+
+    void screenModeNotInTheComboIsLeftAlone()
+    {
+        // The screen runs 1280x720, which the combo does not list: the label stays empty and
+        // the combo shows its first item, yet nothing was chosen.
+        box().respond("xrandr", "HDMI-1 connected 1280x720+0+0\n   1920x1080  60.00\n   1280x720  60.00*\n");
+        openStatus();
+        QVERIFY(window->ui->comboScreenResolution->currentText() != window->ui->lblCurScreenResolution->text());
+        box().clearCalls();
+        window->slotClickedBtnCloseSetting();
+        QCOMPARE(box().calls("xrandr").size(), size_t(0));
+        box().respond("xrandr", kXrandr);
+    }
+
+    void addressTextCannotLeaveItsQuotes()
+    {
+        box().writeFile("/etc/network/interfaces", "iface eth0 inet dhcp\n");
+        openStatus();
+        window->slotClickedIPConfigurationStatic();
+        window->ui->lineEditIPAddress->setInputMask("");
+        const QString hostile = "1.2.3.4'; touch " + QString::fromStdString(box().path("/tmp/owned")) + "; '";
+        window->ui->lineEditIPAddress->setText(hostile);
+        box().clearCalls();
+        window->slotClickedBtnCloseSetting();
+        window->ui->lineEditIPAddress->setInputMask("000.000.000.000");
+        const auto calls = box().calls("tarnvik-set-staticip");
+        QCOMPARE(calls.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(calls[0][2]), hostile);
+        QVERIFY(!box().exists("/tmp/owned"));
+    }
+
+    void modeFileDecidesTheOperationMode_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("missing") << "" << false << 1;
+        QTest::newRow("encode") << "encode" << true << 0;
+        QTest::newRow("encode and more") << "encode\nextra words" << true << 0;
+        QTest::newRow("capital") << "Encode" << true << 1;
+        QTest::newRow("decode") << "decode" << true << 1;
+        QTest::newRow("empty") << "" << true << 1;
+    }
+
+    void modeFileDecidesTheOperationMode()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, present);
+        QFETCH(int, mode);
+        if (present)
+            box().writeFile("/etc/tarnvik-mode", content.toStdString());
+        else
+            std::remove(box().path("/etc/tarnvik-mode").c_str());
+        window->loadStateForSettings();
+        QCOMPARE(window->operationMode, mode);
+        QCOMPARE(window->ui->lblCurOperatingMode->text(), QString(mode == 0 ? "Encode" : "Decode"));
+    }
+
+    void storedSettingsComeBack()
+    {
+        {
+            QSettings settings;
+            settings.setValue("CUR_PIN", "2468");
+            settings.setValue("CUR_NO_VIDEO_SOURCE_BEHAVIOUR", 7);
+            settings.setValue("CUR_DANTE_AUDIO", 1);
+        }
+        window->loadStateForSettings();
+        QCOMPARE(window->ui->lineEditPIN->text(), QString("2468"));
+        QCOMPARE(window->noVideoSourceBehaviour, 2);
+        QCOMPARE(window->danteAudio, 1);
+        QSettings().clear();
+        window->loadStateForSettings();
+        QCOMPARE(window->ui->lineEditPIN->text(), QString("quorvel"));
+        QCOMPARE(window->noVideoSourceBehaviour, 0);
+        QCOMPARE(window->danteAudio, 0);
+    }
+
+    void favouritesFollowSourceOrderAndArePruned()
+    {
+        window->favourites.clear();
+        window->slotAddNDISources(names(6), urls(6));
+        window->currentPage = 0;
+        window->slotFavouriteIconClicked(2);
+        window->slotFavouriteIconClicked(0);
+        QCOMPARE(window->favourites, (QStringList{sourceName(0), sourceName(2)}));
+        QCOMPARE(window->favouriteCount, 2);
+        QCOMPARE(window->favouriteSourceIndex[0], 0);
+        QCOMPARE(window->favouriteSourceIndex[1], 2);
+        QCOMPARE(QSettings().value("CUR_FAVOURITE").toStringList(), window->favourites);
+        QVERIFY(window->starLabels[0]->styleSheet().contains("small_favourite_active"));
+        QVERIFY(window->starLabels[1]->styleSheet().contains("small_favourite_unactive"));
+        QVERIFY(window->nameLabels[2]->styleSheet().contains("color:#22b24c"));
+        QVERIFY(window->tileLabels[0]->text().contains(">HOST-00<"));
+        QVERIFY(window->tileLabels[0]->text().contains(">Stream 0<"));
+        QVERIFY(window->tileLabels[1]->text().contains(">HOST-02<"));
+        QCOMPARE(window->tileLabels[2]->text(), QString());
+
+        // Sources 0, 1 and 2 vanish: the two favourites that follow each other both go.
+        QStringList fewer = names(6).mid(3);
+        window->slotAddNDISources(fewer, urls(6).mid(3));
+        QCOMPARE(window->favourites, QStringList());
+        QCOMPARE(window->favouriteCount, 0);
+        for (int i = 3; i < MainWindow::kSourceRows; ++i)
+            QVERIFY(window->nameLabels[i]->isHidden());
+        // Pruned in memory only: the store keeps them until the next toggle.
+        QCOMPARE(QSettings().value("CUR_FAVOURITE").toStringList().size(), 2);
+    }
+
+    void captionsShowMarkupAndNonAsciiNamesAsTheyAre()
+    {
+        window->favourites = QStringList{sourceName(3), sourceName(5)};
+        window->slotAddNDISources(names(6), urls(6));
+        QCOMPARE(window->favouriteCount, 2);
+        // What the rich-text caption shows, read back as plain text.
+        QTextDocument doc;
+        doc.setHtml(window->tileLabels[0]->text());
+        QCOMPARE(doc.toPlainText(), QString("<B&W>\nCaméra 4"));
+        doc.setHtml(window->tileLabels[1]->text());
+        QCOMPARE(doc.toPlainText(), QString::fromUtf8("Ström-PC\nBühne \"5\""));
+    }
+
+    void tileClickPlaysThatSourceEmptyTileNothing()
+    {
+        window->favourites = QStringList{sourceName(5)};
+        window->slotAddNDISources(names(6), urls(6));
+        std::remove(box().path("/etc/tarnvik-source-name").c_str());
+        std::remove(box().path("/etc/tarnvik-source-ip").c_str());
+        box().clearCalls();
+        window->favouritesOverlay->show();
+        QTest::mouseClick(window->tileButtons[0], Qt::LeftButton);
+        QVERIFY(window->favouritesOverlay->isHidden());
+        QCOMPARE(window->playingSource, 5);
+        QCOMPARE(box().readFile("/etc/tarnvik-source-name"), sourceName(5).toUtf8().toStdString());
+        QCOMPARE(box().readFile("/etc/tarnvik-source-ip"), sourceUrl(5).toStdString());
+        QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikRunner"}); }));
+        QVERIFY(window->tileButtons[0]->styleSheet().contains("border: 3px solid #01ff46;"));
+        QTRY_COMPARE(window->tileButtons[0]->geometry(), QRect(0, 0, 394, 226));
+
+        std::remove(box().path("/etc/tarnvik-source-name").c_str());
+        box().clearCalls();
+        window->slotClickedSrc4();
+        QCOMPARE(window->playingSource, -1);
+        QCOMPARE(window->clickedTile, 4);
+        QVERIFY(!box().exists("/etc/tarnvik-source-name"));
+        QVERIFY(!window->tileButtons[0]->styleSheet().contains("#01ff46"));
+        QTest::qWait(200);
+        QVERIFY(!hasCall("systemctl", {"systemctl", "restart", "TarnvikRunner"}));
+    }
+
+    void pageDotsChangeThePage()
+    {
+        window->slotClickedPageOption2();
+        QCOMPARE(window->currentPage, 2);
+        QCOMPARE(window->clickedTile, -1);
+        QVERIFY(window->pageOptionButtons[2]->styleSheet().contains("dot_actual_favourite"));
+        QVERIFY(window->pageOptionButtons[0]->styleSheet().contains("dot_next_favourite"));
+        window->slotClickedPageOption0();
+    }
+
+    void restartButtons()
+    {
+        box().clearCalls();
+        QTest::mouseClick(window->ui->btnRestartDevice, Qt::LeftButton);
+        QTest::mouseClick(window->ui->btnRestartVideo, Qt::LeftButton);
+        QVERIFY(testsupport::waitFor([] { return hasCall("reboot", {"reboot"}); }));
+        QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikMain"}); }));
+    }
+
+    void finderThatCouldNotBeCreatedFindsNothing()
+    {
+        box().writeFile("/tmp/no-finder.json", R"json({"find_create": false})json");
+        const std::string saved = std::getenv("TARNVIK_NDI_SCENARIO");
+        setenv("TARNVIK_NDI_SCENARIO", box().path("/tmp/no-finder.json").c_str(), 1);
+        ndi_standin_reset();
+        answerMessageBox();
+        NDISourceFinder lost;
+        QVERIFY(lost.findInstance == nullptr);
+        QSignalSpy finished(&lost, &NDISourceFinder::finished);
+        QSignalSpy delivered(&lost, &NDISourceFinder::didFindNIDSources);
+        lost.start();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(delivered.count(), 0);
+        QVERIFY(!lost.found);
+        setenv("TARNVIK_NDI_SCENARIO", saved.c_str(), 1);
+        ndi_standin_reset();
+    }
+
+private:
+    void whenUnlocked()
+    {
+        window->slotClickedSecurityDisabled();
+        window->settingsLocked = 0;
+        window->disableSettings(false);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    return guitest::run(argc, argv, scenarioWith(20), [] { return new DataTest; });
+}
+
+#include "data_test.moc"

@@ -1,0 +1,718 @@
+// The real main window under a private X server of the size given on the command line.
+#include "gui/clickablelabel.h"
+#include "gui/mainwindow.h"
+#include "gui/marqueelabel.h"
+#include "gui/messagebox.h"
+#include "gui/overlaywidget.h"
+#include "gui/tests/form_table.h"
+#include "gui/tests/gui_test_env.h"
+#include "gui/transparentlabel.h"
+#include "testsupport/process.h"
+#include "ui_mainwindow.h"
+#include "ui_messagebox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+using testsupport::Argv;
+
+namespace {
+
+QRect edges(int left, int top, int right, int bottom)
+{
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+bool hasCall(const std::vector<Argv>& calls, const Argv& wanted)
+{
+    for (const Argv& call : calls)
+        if (call == wanted)
+            return true;
+    return false;
+}
+
+const char* const kLockedWidgets[] = {
+    "btnOperatingModeEncode", "btnOperatingModeDecode", "comboScreenResolution", "comboDisplayMode",
+    "btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourBack", "btnNoVideoSrcBehaviourCustom",
+    "btnDanteAudioEnable", "btnDanteAudioDisable", "lineEditScreenName", "btnIPConfigurationDhcp",
+    "btnIPConfigurationStatic", "lineEditIPAddress", "lineEditIPSubnet", "lineEditIPGateway", "lineEditPIN",
+    "btnPINShow"};
+
+const char* const kLowerRows[] = {
+    "lblNetworkTitle_setting", "lblScreenNameTitle_setting", "lineEditScreenName", "lblIPConfigurationTitle_setting",
+    "btnIPConfigurationDhcp", "btnIPConfigurationStatic", "lblIPAddressTitle_setting", "lineEditIPAddress",
+    "lblIPSubnetTitle_setting", "lineEditIPSubnet", "lblIPGatewayTitle_setting", "lineEditIPGateway",
+    "lblSecurityTitle_setting", "btnSecurityEnabled", "btnSecurityDisabled", "lblPINTitle_setting", "lineEditPIN",
+    "btnPINShow"};
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+public:
+    const int W = guitest::env().width;
+    const int H = guitest::env().height;
+    const bool small = W <= 1920;
+    std::unique_ptr<MainWindow> window;
+
+    template <typename T = QWidget>
+    T* widget(const char* name)
+    {
+        T* found = window->findChild<T*>(name);
+        if (found == nullptr)
+            qFatal("no widget %s", name);
+        return found;
+    }
+
+    // Runs act on the PIN dialog as soon as it is shown modally.
+    void whenDialogShows(std::function<void(MessageBox*)> act)
+    {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [poll, act] {
+            auto* box = qobject_cast<MessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            poll->stop();
+            poll->deleteLater();
+            act(box);
+        });
+        poll->start(10);
+    }
+
+    void openStatusPage()
+    {
+        QTest::keyRelease(window.get(), Qt::Key_1);
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 1);
+    }
+
+    void backToMainPage()
+    {
+        window->ui->stackedWidget->setCurrentIndex(0);
+        window->favouritesOverlay->hide();
+        window->ui->frameSrcSideBar->hide();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        guitest::env().box->clearCalls();
+        window = std::make_unique<MainWindow>();
+        window->setWindowTitle("Tarnvik");
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    void cleanupTestCase()
+    {
+        window.reset();
+    }
+
+    void formHasEveryObjectWithItsClassParentAndText()
+    {
+        QMainWindow host;
+        Ui_MainWindow form;
+        form.setupUi(&host);
+        QCOMPARE(host.objectName(), QString("MainWindow"));
+        QCOMPARE(host.windowTitle(), QString("MainWindow"));
+        QCOMPARE(host.styleSheet(), QString("background-color:rgb(128, 128, 128);"));
+        QCOMPARE(host.size(), QSize(3840, 2160));
+        for (const FormEntry& entry : kFormEntries) {
+            QWidget* w = entry.name == QString("MainWindow") ? &host : host.findChild<QWidget*>(entry.name);
+            QVERIFY2(w != nullptr, entry.name);
+            QCOMPARE(QString(w->metaObject()->className()), QString(entry.className));
+            QVERIFY2(w->parentWidget() != nullptr, entry.name);
+            QCOMPARE(w->parentWidget()->objectName(), QString(entry.parent));
+            if (entry.text == nullptr)
+                continue;
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(w))
+                text = label->text();
+            else if (auto* button = qobject_cast<QPushButton*>(w))
+                text = button->text();
+            else if (auto* edit = qobject_cast<QLineEdit*>(w))
+                text = edit->text();
+            else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                QCOMPARE(combo->count(), 1);
+                text = combo->itemText(0);
+            }
+            QCOMPARE(text, QString(entry.text));
+        }
+        // The scroll area's content widget sits in its viewport.
+        QCOMPARE(form.scrollAreaSources->widget(), form.scrollAreaWidgetContents);
+        QVERIFY(form.scrollAreaSources->widgetResizable());
+        QCOMPARE(form.stackedWidget->widget(0), form.stackedPageMain);
+        QCOMPARE(form.stackedWidget->widget(1), form.stackedPageSetting);
+        // Right after set-up the SETTINGS page is the current one.
+        QCOMPARE(form.stackedWidget->currentIndex(), 1);
+        for (QPushButton* button : host.findChildren<QPushButton*>())
+            QVERIFY2(button->focusPolicy() == Qt::NoFocus, qPrintable(button->objectName()));
+        QCOMPARE(form.lineEditPIN->echoMode(), QLineEdit::Password);
+        QCOMPARE(form.lblSrcListTitle->font().family(), QString("Lato"));
+        QCOMPARE(form.lblSrcListTitle->font().pointSize(), 25);
+        QCOMPARE(form.lblSrcListTitle->font().weight(), 75);
+    }
+
+    void addressFieldsTakeOnlyWhatTheMaskAllows_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("address") << "192.168.1.20" << "192.168.1.20";
+        QTest::newRow("four digits in a group") << "1921.168.1.1" << "192.1.168.11";
+        QTest::newRow("letters") << "ab1.2c.3.4d" << "1.2.3.4";
+        QTest::newRow("empty") << "" << "...";
+    }
+
+    void addressFieldsTakeOnlyWhatTheMaskAllows()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QMainWindow host;
+        Ui_MainWindow form;
+        form.setupUi(&host);
+        for (QLineEdit* edit : {form.lineEditIPAddress, form.lineEditIPSubnet, form.lineEditIPGateway}) {
+            QCOMPARE(edit->inputMask(), QString("000.000.000.000"));
+            edit->clear();
+            edit->setCursorPosition(0);
+            QTest::keyClicks(edit, typed);
+            QCOMPARE(edit->text(), shown);
+        }
+    }
+
+    void pinDialogFormAndStacking()
+    {
+        MessageBox box;
+        Ui_Dialog* d = box.ui;
+        QCOMPARE(box.objectName(), QString("Dialog"));
+        QCOMPARE(box.windowTitle(), QString("Dialog"));
+        QCOMPARE(box.size(), QSize(600, 370));
+        struct Row {
+            QWidget* w;
+            QWidget* parent;
+            QRect rect;
+        } rows[] = {
+            {d->frame, &box, QRect(0, 0, 601, 80)},          {d->lblLogo, d->frame, QRect(30, 23, 124, 35)},
+            {d->lblTitle, d->frame, QRect(200, 20, 291, 41)}, {d->btnDlgCancel, &box, QRect(160, 270, 200, 60)},
+            {d->btnDlgOk, &box, QRect(380, 270, 200, 60)},   {d->lineEditPIN, &box, QRect(40, 150, 521, 60)},
+            {d->btnShowPIN, &box, QRect(500, 150, 60, 60)},  {d->mainframe, &box, QRect(0, 0, 600, 370)},
+            {d->lblMsgWarning, d->mainframe, QRect(90, 100, 441, 41)},
+        };
+        for (const Row& row : rows) {
+            QCOMPARE(row.w->parentWidget(), row.parent);
+            QCOMPARE(row.w->geometry(), row.rect);
+        }
+        QCOMPARE(d->lblTitle->text(), QString("Please enter PIN"));
+        QCOMPARE(d->btnDlgCancel->text(), QString("Cancel"));
+        QCOMPARE(d->btnDlgOk->text(), QString("OK"));
+        QCOMPARE(d->lblMsgWarning->text(), QString("Please reenter the password..."));
+        QVERIFY(d->btnDlgOk->isDefault());
+        QVERIFY(d->btnDlgCancel->autoDefault());
+        QVERIFY(d->lblMsgWarning->isHidden());
+        QCOMPARE(d->lineEditPIN->echoMode(), QLineEdit::Password);
+        // From the bottom: mainframe, frame, Cancel, OK, the field, the eye on top of it.
+        const QObjectList order = box.children();
+        QList<QWidget*> stack;
+        for (QObject* child : order)
+            if (auto* w = qobject_cast<QWidget*>(child))
+                stack.append(w);
+        const QList<QWidget*> expected = {d->mainframe, d->frame, d->btnDlgCancel, d->btnDlgOk, d->lineEditPIN,
+                                          d->btnShowPIN};
+        QCOMPARE(stack, expected);
+        QCOMPARE(box.childAt(530, 180), static_cast<QWidget*>(d->btnShowPIN));
+    }
+
+    void startUpState()
+    {
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+        QVERIFY(window->isFullScreen());
+        QVERIFY(window->favouritesOverlay->isHidden());
+        QVERIFY(window->ui->frameSrcSideBar->isHidden());
+        QVERIFY(window->tooltipLabel->isHidden());
+        QVERIFY(window->ui->btnClose->isHidden());
+        QVERIFY(window->ui->lblLogo->isHidden());
+        QVERIFY(window->ui->menuBar->isHidden());
+        QVERIFY(window->ui->mainToolBar->isHidden());
+        QVERIFY(window->ui->statusBar->isHidden());
+        for (const char* name : {"lblDisplayModeTitle_setting", "comboDisplayMode", "lblNoVideoSrcBehaviourTitle_setting",
+                                 "btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourBack",
+                                 "btnNoVideoSrcBehaviourCustom", "lblDanteAudioTitle_setting", "btnDanteAudioEnable",
+                                 "btnDanteAudioDisable"})
+            QVERIFY2(widget(name)->isHidden(), name);
+        for (int i = 0; i < MainWindow::kSourceRows; ++i) {
+            QVERIFY(window->starLabels[i]->isHidden());
+            QVERIFY(window->nameLabels[i]->isHidden() || !window->nameLabels[i]->text().isEmpty());
+        }
+        // No mode file and no stored settings: decode, standard, Dante on, the default PIN.
+        QCOMPARE(window->operationMode, 1);
+        QCOMPARE(window->ui->lblCurOperatingMode->text(), QString("Decode"));
+        QCOMPARE(window->ui->lineEditPIN->text(), QString("quorvel"));
+        QCOMPARE(window->settingsLocked, 0);
+        QCOMPARE(window->currentPage, 0);
+        QCOMPARE(window->clickedTile, -1);
+        QCOMPARE(window->focusedTile, 0);
+        QCOMPARE(window->chosenSlot, -1);
+        QCOMPARE(window->playingSource, -1);
+        QCOMPARE(window->windowIcon().isNull(), QApplication::windowIcon().isNull());
+        QVERIFY(window->finderThread.isRunning() || window->finder != nullptr);
+        QVERIFY(testsupport::waitFor([] {
+            return hasCall(guitest::env().box->calls("systemctl"), Argv{"systemctl", "restart", "TarnvikRunner"});
+        }));
+    }
+
+    void backgroundPictureFollowsTheScreen()
+    {
+        QString picture;
+        if (W > 1920)
+            picture = W > H ? "bg_3840x2160" : "bg_2160x3840";
+        else
+            picture = W > H ? "bg_1920x1080" : "bg_1080x1920";
+        QCOMPARE(window->ui->lblVideoWindow->styleSheet(),
+                 "border-image:url(:/images/" + picture + ") 0 0 0 0 stretch stretch;");
+        QCOMPARE(window->ui->lblVideoWindow->geometry(), QRect(0, 0, W, H));
+        QCOMPARE(window->ui->stackedWidget->geometry(), QRect(0, 0, W, H));
+        QCOMPARE(window->ui->lblForMouse->geometry(), QRect(0, 0, W, H));
+        QVERIFY(window->ui->lblVideoWindow->hasMouseTracking());
+        QVERIFY(window->ui->lblForMouse->hasMouseTracking());
+    }
+
+    void mainPageGeometryFollowsTheMetricSet()
+    {
+        // Values of the two metric sets, written out (not taken from the window's code).
+        const int M = small ? 31 : 62, L = small ? 60 : 120, K = small ? 15 : 30;
+        const int J = small ? 384 : 768, E = small ? 43 : 86, D = small ? 260 : 420, C = small ? 326 : 652;
+        const int listH = small ? H - 284 : H - 469;
+        const int G = small ? 5 : 10, F = small ? 22 : 44, P = small ? 32 : 64, I = small ? 216 : 432;
+        const int TW = J + 2 * G, TH = I + 2 * G;
+        struct Row {
+            QWidget* w;
+            QRect rect;
+        } rows[] = {
+            {window->ui->lblLogo, small ? edges(31, 31, 278, 100) : edges(62, 62, 557, 201)},
+            {window->ui->lblSrcListTitle, edges(E, M + L + 15, J - 1, D - 56)},
+            {window->ui->lineSrcListSeperator, edges(E, D - 40, J - E - 1, D - 37)},
+            {window->ui->frameSrcSideBar, edges(W - J, 0, W - 1, H - 1)},
+            {window->ui->scrollAreaSources, edges(E, D, E + C - 1, D + listH - 1)},
+            {window->ui->btnSrcList, QRect(W - L - M, M, L, L)},
+            {window->ui->btnSrcListSetting, QRect(W - L - M, M, L, L)},
+            {window->ui->btnFavourite, QRect(W - 2 * L - M - K, M, L, L)},
+            {window->ui->btnFavouriteSetting, QRect(W - 2 * L - M - K, M, L, L)},
+            {window->ui->btnSetting, QRect(W - 3 * L - M - 2 * K, M, L, L)},
+            {window->ui->btnCloseSetting, QRect(W - 3 * L - M - 2 * K, M, L, L)},
+            {window->ui->btnCloseFavourite, QRect(M, M, L, L)},
+            {window->favouritesOverlay, QRect((W - (3 * TW + 2 * F)) / 2 - F, (H - (P + 2 * TH + 2 * F + 2 * K)) / 2,
+                                              3 * TW + 4 * F, P + 2 * TH + 2 * F + 2 * K)},
+        };
+        for (const Row& row : rows)
+            QCOMPARE(row.w->geometry(), row.rect);
+        if (small) {
+            QCOMPARE(window->favouritesOverlay->geometry(), QRect((W - 1226) / 2 - 22, (H - 558) / 2, 1270, 558));
+            QCOMPARE(window->ui->lblSrcListTitle->styleSheet(),
+                     QString("QLabel{color:rgb(255,255,255);font-family:Lato;font-weight:bold;font-size:27px;}"));
+        } else {
+            QCOMPARE(window->favouritesOverlay->geometry(), QRect((W - 2452) / 2 - 44, (H - 1116) / 2, 2540, 1116));
+            QCOMPARE(window->ui->lblSrcListTitle->styleSheet(),
+                     QString("QLabel{color:rgb(255,255,255);font-family:Lato;font-weight:bold;font-size:54px;}"));
+        }
+        QCOMPARE(window->favouritesOverlay->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+        for (int i = 0; i < MainWindow::kSourceRows; ++i) {
+            QCOMPARE(window->nameLabels[i]->size(), small ? QSize(205, 30) : QSize(410, 60));
+            QCOMPARE(window->starLabels[i]->size(), small ? QSize(25, 25) : QSize(50, 50));
+            QCOMPARE(window->nameLabels[i]->parentWidget(), window->ui->scrollAreaSources->widget());
+        }
+        for (int i = 0; i < MainWindow::kTiles; ++i) {
+            const int left = (J + F) * (i % 3) + F, top = (F + TH) * (i / 3) + K;
+            QCOMPARE(window->tileRects[i], edges(left, top, left + TW, top + TH));
+            QCOMPARE(window->tileLabels[i]->size(), QSize(TW, TH));
+            QCOMPARE(window->tileLabels[i]->parentWidget(), window->tiles[i]);
+            QCOMPARE(window->tileButtons[i]->parentWidget(), window->tiles[i]);
+            QCOMPARE(window->tileButtons[i]->focusPolicy(), Qt::NoFocus);
+            QCOMPARE(window->tileButtons[i]->geometry(), small ? QRect(5, 5, 384, 216) : QRect(10, 10, 768, 432));
+        }
+        for (QPushButton* dot : window->pageOptionButtons) {
+            QCOMPARE(dot->size(), QSize(P, P));
+            QCOMPARE(dot->focusPolicy(), Qt::NoFocus);
+        }
+        QVERIFY(window->pageOptionButtons[0]->styleSheet().contains("dot_actual_favourite"));
+        QVERIFY(window->pageOptionButtons[1]->styleSheet().contains("dot_next_favourite"));
+        QCOMPARE(window->tooltipLabel->font().family(), QString("Lato"));
+        QCOMPARE(window->tooltipLabel->font().pointSize(), 20);
+    }
+
+    void settingsPageGeometryFollowsTheMetricSet()
+    {
+        if (!small) {
+            // Large screens keep the form's places, the lower rows moved up by 340 px.
+            QMainWindow host;
+            Ui_MainWindow form;
+            form.setupUi(&host);
+            for (const char* name : kLowerRows) {
+                QWidget* design = host.findChild<QWidget*>(name);
+                QCOMPARE(widget(name)->geometry(), design->geometry().translated(0, -340));
+            }
+            for (const char* name : {"frmStatusSection_setting", "frmSettingSection_setting", "btnRestartDevice",
+                                     "comboScreenResolution", "btnOperatingModeEncode", "lblCurScreenName"})
+                QCOMPARE(widget(name)->geometry(), host.findChild<QWidget*>(name)->geometry());
+            QCOMPARE(strBtnEnableStyle, QString("QPushButton {color:#ffffff;background-color:#22b24c;border-radius:40px;"
+                                                "font-family:Lato;font-weight:bold;font-size:48px;}"
+                                                "QPushButton:hover { border: 4px solid #ffffff; }"));
+            return;
+        }
+        const int t = (W - 1875) / 2;
+        if (W == 1280)
+            QCOMPARE(t, -297);
+        struct Row {
+            const char* name;
+            QRect rect;
+        } rows[] = {
+            {"lblLogoSetting", edges(31, 31, 278, 100)},
+            {"frmStatusSection_setting", edges(30, 125, 789, H - 31)},
+            {"frmSettingSection_setting", edges(820, 125, W - 31, H - 31)},
+            {"lblStatusSectionTitle_setting", edges(40, 40, 439, 79)},
+            {"lblSettingSectionTitle_setting", edges(40, 40, 439, 79)},
+            {"lblCurScreenNameTitle_setting", edges(40, 110, 439, 149)},
+            {"lblCurScreenName", edges(440, 110, 684, 149)},
+            {"lblCurNDIEncodeResolution", edges(440, 440, 684, 479)},
+            {"lblCurNDILibVersionTitle_setting", edges(40, 605, 439, 644)},
+            {"lblCurNDILibVersion", edges(440, 605, 684, 644)},
+            {"btnRestartDevice", edges(40, H - 291, 269, H - 252)},
+            {"btnRestartVideo", edges(40, H - 236, 269, H - 197)},
+            {"lblOperationTitle_setting", edges(40, 110, 439, 149)},
+            {"btnOperatingModeEncode", edges(440, 165, 609, 204)},
+            {"btnOperatingModeDecode", edges(t + 610, 165, t + 779, 204)},
+            {"comboScreenResolution", edges(440, 220, W - 926, 259)},
+            {"btnNoVideoSrcBehaviourCustom", edges(2 * t + 780, 330, 2 * t + 949, 369)},
+            {"lblNetworkTitle_setting", edges(40, 295, 439, 334)},
+            {"lineEditScreenName", edges(440, 350, W - 926, 389)},
+            {"btnIPConfigurationStatic", edges(t + 610, 405, t + 779, 444)},
+            {"lineEditIPAddress", edges(440, 460, W - 926, 499)},
+            {"lineEditIPGateway", edges(440, 570, W - 926, 609)},
+            {"btnSecurityEnabled", edges(440, 640, 609, 679)},
+            {"btnSecurityDisabled", edges(2 * t + 780, 640, 2 * t + 949, 679)},
+            {"lineEditPIN", edges(440, 695, W - 926, 734)},
+            {"btnPINShow", edges(W - 975, 695, W - 936, 734)},
+        };
+        for (const Row& row : rows) {
+            QWidget* w = widget(row.name);
+            if (row.rect.isValid())
+                QCOMPARE(w->geometry(), row.rect);
+            else  // the field is narrower than nothing on this screen: only its place is defined
+                QCOMPARE(w->pos(), row.rect.topLeft());
+        }
+        const QString font = "font-family:Lato;font-weight:bold;font-size:24px;";
+        QCOMPARE(strBtnEnableStyle, "QPushButton {color:#ffffff;background-color:#22b24c;border-radius:20px;" + font +
+                                        "}QPushButton:hover { border: 2px solid #ffffff; }");
+        QCOMPARE(strBtnDisableStyle, "QPushButton {color:#707070;background-color:#121212;border-radius:20px;" + font +
+                                         "}QPushButton:hover { border: 2px solid #ffffff; }");
+        QCOMPARE(widget("lblStatusSectionTitle_setting")->styleSheet(), "color:#22b24c;" + font);
+        QCOMPARE(widget("lblCurIPAddress")->styleSheet(), "color:#707070;" + font);
+        QCOMPARE(widget("lblSecurityTitle_setting")->styleSheet(), "color:#c8c8c8;" + font);
+        QCOMPARE(widget("lblPINTitle_setting")->styleSheet(), "color:#707070;" + font);
+        QCOMPARE(widget("lineEditIPSubnet")->styleSheet(),
+                 "background-color:#121212;border-radius:4px;color:#505050;" + font);
+        QCOMPARE(widget("comboScreenResolution")->styleSheet(),
+                 "QComboBox {color:#505050;background-color:#121212;border-radius:4px;" + font +
+                     "}QComboBox::drop-down { width:40px; height:40px; border-width: 0px;}"
+                     "QComboBox::down-arrow { width:12px; height:12;image: url(:/icons/down_arrow);}");
+        QCOMPARE(widget("btnRestartVideo")->styleSheet(), strBtnEnableStyle);
+    }
+
+    void optionButtonsSelectOneOfTheirGroup_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("others");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("value");
+        QTest::newRow("encode") << "slotClickedOperationModeEncode" << "btnOperatingModeEncode"
+                                << QStringList{"btnOperatingModeDecode"} << "operationMode" << 0;
+        QTest::newRow("decode") << "slotClickedOperationModeDecode" << "btnOperatingModeDecode"
+                                << QStringList{"btnOperatingModeEncode"} << "operationMode" << 1;
+        QTest::newRow("back") << "slotClickedNoVideoSrcBehabiourBack" << "btnNoVideoSrcBehaviourBack"
+                              << QStringList{"btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourCustom"}
+                              << "noVideoSourceBehaviour" << 1;
+        QTest::newRow("custom") << "slotClickedNoVideoSrcBehabiourCustom" << "btnNoVideoSrcBehaviourCustom"
+                                << QStringList{"btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourBack"}
+                                << "noVideoSourceBehaviour" << 2;
+        QTest::newRow("standard") << "slotClickedNoVideoSrcBehabiourStandard" << "btnNoVideoSrcBehaviourStandard"
+                                  << QStringList{"btnNoVideoSrcBehaviourBack", "btnNoVideoSrcBehaviourCustom"}
+                                  << "noVideoSourceBehaviour" << 0;
+        QTest::newRow("dante off") << "slotClickedDanteAudioDisable" << "btnDanteAudioDisable"
+                                   << QStringList{"btnDanteAudioEnable"} << "danteAudio" << 1;
+        QTest::newRow("dante on") << "slotClickedDanteAudioEnable" << "btnDanteAudioEnable"
+                                  << QStringList{"btnDanteAudioDisable"} << "danteAudio" << 0;
+        QTest::newRow("static") << "slotClickedIPConfigurationStatic" << "btnIPConfigurationStatic"
+                                << QStringList{"btnIPConfigurationDhcp"} << "ipConfigChosen" << 1;
+        QTest::newRow("dhcp") << "slotClickedIPConfigurationDhcp" << "btnIPConfigurationDhcp"
+                              << QStringList{"btnIPConfigurationStatic"} << "ipConfigChosen" << 0;
+    }
+
+    void optionButtonsSelectOneOfTheirGroup()
+    {
+        QFETCH(QString, slot);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, others);
+        QFETCH(QString, field);
+        QFETCH(int, value);
+        // Through the button itself, as a user would.
+        QTest::mouseClick(widget(qPrintable(chosen)), Qt::LeftButton);
+        QVERIFY(QMetaObject::invokeMethod(window.get(), qPrintable(slot)));
+        QCOMPARE(widget(qPrintable(chosen))->styleSheet(), strBtnEnableStyle);
+        for (const QString& other : others)
+            QCOMPARE(widget(qPrintable(other))->styleSheet(), strBtnDisableStyle);
+        const int fields[] = {window->operationMode, window->noVideoSourceBehaviour, window->danteAudio,
+                              window->ipConfigChosen};
+        const QStringList fieldNames = {"operationMode", "noVideoSourceBehaviour", "danteAudio", "ipConfigChosen"};
+        QCOMPARE(fields[fieldNames.indexOf(field)], value);
+        if (field == "operationMode")
+            QCOMPARE(window->ui->lblCurOperatingMode->text(), QString(value == 0 ? "Encode" : "Decode"));
+    }
+
+    void pinFieldShowsAndHidesItsText()
+    {
+        QLineEdit* pin = window->ui->lineEditPIN;
+        QCOMPARE(pin->echoMode(), QLineEdit::Password);
+        QTest::mouseClick(window->ui->btnPINShow, Qt::LeftButton);
+        QCOMPARE(pin->echoMode(), QLineEdit::Normal);
+        QVERIFY(window->ui->btnPINShow->styleSheet().startsWith("QPushButton{border-image:url(:/icons/pswd_eye_visible);"));
+        QTest::mouseClick(window->ui->btnPINShow, Qt::LeftButton);
+        QCOMPARE(pin->echoMode(), QLineEdit::Password);
+        QCOMPARE(window->ui->btnPINShow->styleSheet(),
+                 QString("QPushButton{border-image:url(:/icons/pswd_eye_hidden);background-color: #121212;"
+                         "border-radius: 8px;}QPushButton:hover{border-image:url(:/icons/pswd_eye_hidden_hover)}"));
+    }
+
+    void mainPageKeys()
+    {
+        backToMainPage();
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        QVERIFY(!window->favouritesOverlay->isHidden());
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        QVERIFY(window->favouritesOverlay->isHidden());
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        // The side bar hides the overlay.
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QVERIFY(window->favouritesOverlay->isHidden());
+        QVERIFY(!window->ui->frameSrcSideBar->isHidden());
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QVERIFY(window->ui->frameSrcSideBar->isHidden());
+        // Home does nothing on the main page.
+        QTest::keyRelease(window.get(), Qt::Key_Home);
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+        openStatusPage();
+        // 1, 2 and 3 do nothing on the settings page.
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QTest::keyRelease(window.get(), Qt::Key_1);
+        QVERIFY(window->favouritesOverlay->isHidden());
+        QVERIFY(window->ui->frameSrcSideBar->isHidden());
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 1);
+        guitest::env().box->clearCalls();
+        QTest::keyRelease(window.get(), Qt::Key_Home);
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+        QVERIFY(testsupport::waitFor([] {
+            return hasCall(guitest::env().box->calls("systemctl"), Argv{"systemctl", "restart", "TarnvikRunner"});
+        }));
+    }
+
+    void sideBarSlidesInToTheRightEdge()
+    {
+        backToMainPage();
+        const int S = small ? 384 : 768;
+        QFrame* bar = window->ui->frameSrcSideBar;
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QVERIFY(bar->isVisible());
+        auto* animation = bar->findChild<QPropertyAnimation*>();
+        QVERIFY(animation != nullptr);
+        QCOMPARE(animation->propertyName(), QByteArray("geometry"));
+        QCOMPARE(animation->duration(), 250);
+        QCOMPARE(animation->easingCurve().type(), QEasingCurve::OutSine);
+        QCOMPARE(animation->startValue().toRect(), edges(W, 0, W + S - 1, H - 1));
+        QCOMPARE(animation->endValue().toRect(), edges(W - S, 0, W - 1, H - 1));
+        QTRY_COMPARE(bar->findChild<QPropertyAnimation*>(), static_cast<QPropertyAnimation*>(nullptr));
+        QCOMPARE(bar->geometry(), edges(W - S, 0, W - 1, H - 1));
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QVERIFY(bar->isHidden());
+    }
+
+    void overlayKeysMoveTheFocusAndChoose()
+    {
+        backToMainPage();
+        window->focusedTile = 0;
+        window->clickedTile = -1;
+        // Arrow keys with the overlay hidden change nothing.
+        QTest::keyRelease(window.get(), Qt::Key_Right);
+        QCOMPARE(window->focusedTile, 0);
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        QVERIFY(!window->favouritesOverlay->isHidden());
+        QTest::keyRelease(window.get(), Qt::Key_Left);
+        QCOMPARE(window->focusedTile, 0);
+        const int expected[] = {1, 2, 3, 4, 5, 5};
+        for (int want : expected) {
+            QTest::keyRelease(window.get(), Qt::Key_Right);
+            QCOMPARE(window->focusedTile, want);
+            QCOMPARE(window->focusShown, 1);
+            for (int t = 0; t < MainWindow::kTiles; ++t)
+                QCOMPARE(window->tileButtons[t]->styleSheet().contains("2px solid white"), t == want);
+        }
+        QTest::keyRelease(window.get(), Qt::Key_Left);
+        QCOMPARE(window->focusedTile, 4);
+        // The keypad's Enter is not Return.
+        QTest::keyRelease(window.get(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(window->clickedTile, -1);
+        QVERIFY(!window->favouritesOverlay->isHidden());
+        QTest::keyRelease(window.get(), Qt::Key_Return);
+        QCOMPARE(window->clickedTile, 4);
+        QCOMPARE(window->chosenSlot, 4);
+        QCOMPARE(window->focusShown, 0);
+        QVERIFY(window->favouritesOverlay->isHidden());
+        // Return on the tile already chosen does not choose it again.
+        window->favouritesOverlay->show();
+        QTest::keyRelease(window.get(), Qt::Key_Return);
+        QVERIFY(!window->favouritesOverlay->isHidden());
+        window->favouritesOverlay->hide();
+    }
+
+    void lockDisablesTheSeventeenWidgets()
+    {
+        window->slotClickedSecurityDisabled();
+        backToMainPage();
+        openStatusPage();
+        QCOMPARE(window->settingsLocked, 1);
+        for (const char* name : kLockedWidgets)
+            QVERIFY2(!widget(name)->isEnabled(), name);
+        for (const char* name : {"btnCloseSetting", "btnRestartDevice", "btnRestartVideo", "btnSecurityEnabled",
+                                 "btnSecurityDisabled", "btnSrcListSetting", "btnFavouriteSetting"})
+            QVERIFY2(widget(name)->isEnabled(), name);
+        QCOMPARE(window->ui->btnSecurityDisabled->styleSheet(), strBtnEnableStyle);
+        QCOMPARE(window->ui->btnSecurityEnabled->styleSheet(), strBtnDisableStyle);
+        // Opening the page again keeps the lock and does not restyle.
+        window->ui->btnSecurityDisabled->setStyleSheet("marker");
+        backToMainPage();
+        openStatusPage();
+        QCOMPARE(window->ui->btnSecurityDisabled->styleSheet(), QString("marker"));
+        QCOMPARE(window->settingsLocked, 1);
+        window->ui->btnSecurityDisabled->setStyleSheet(strBtnEnableStyle);
+    }
+
+    void wrongPinKeepsTheDialogOpenRightPinUnlocks()
+    {
+        QCOMPARE(window->settingsLocked, 1);
+        const QString pin = window->ui->lineEditPIN->text();
+        bool sawWarning = false;
+        bool stayedOpen = false;
+        whenDialogShows([&](MessageBox* box) {
+            QVERIFY(box->ui->lblMsgWarning->isHidden());
+            QCOMPARE(box->expectedPIN, pin);
+            QTest::keyClicks(box->ui->lineEditPIN, "wrong");
+            QTest::mouseClick(box->ui->btnDlgOk, Qt::LeftButton);
+            sawWarning = !box->ui->lblMsgWarning->isHidden();
+            stayedOpen = box->isVisible();
+            box->ui->lineEditPIN->clear();
+            QTest::keyClicks(box->ui->lineEditPIN, pin);
+            QTest::mouseClick(box->ui->btnDlgOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->ui->btnSecurityEnabled, Qt::LeftButton);
+        QVERIFY(sawWarning);
+        QVERIFY(stayedOpen);
+        QCOMPARE(window->settingsLocked, 0);
+        for (const char* name : kLockedWidgets)
+            QVERIFY2(widget(name)->isEnabled(), name);
+        QCOMPARE(window->ui->btnSecurityEnabled->styleSheet(), strBtnEnableStyle);
+        QCOMPARE(window->ui->btnSecurityDisabled->styleSheet(), strBtnDisableStyle);
+        // Unlocked: the button asks nothing.
+        window->slotClickedSecurityEnabled();
+        QCOMPARE(window->settingsLocked, 0);
+    }
+
+    void cancelAfterAWrongPinStaysLocked()
+    {
+        window->slotClickedSecurityDisabled();
+        whenDialogShows([](MessageBox* box) {
+            QTest::keyClicks(box->ui->lineEditPIN, "nope");
+            QTest::mouseClick(box->ui->btnDlgOk, Qt::LeftButton);
+            QTest::mouseClick(box->ui->btnDlgCancel, Qt::LeftButton);
+        });
+        window->slotClickedSecurityEnabled();
+        QCOMPARE(window->settingsLocked, 1);
+        QVERIFY(!window->ui->lineEditPIN->isEnabled());
+    }
+
+    void emptyPinAndCancelUnlocks()
+    {
+        const QString pin = window->ui->lineEditPIN->text();
+        window->ui->lineEditPIN->setText("");
+        whenDialogShows([](MessageBox* box) { QTest::mouseClick(box->ui->btnDlgCancel, Qt::LeftButton); });
+        window->slotClickedSecurityEnabled();
+        QCOMPARE(window->settingsLocked, 0);
+        window->ui->lineEditPIN->setText(pin);
+    }
+
+    void tooltipStaysInsideTheWindow_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("fits") << 10 << "Short";
+        QTest::newRow("past the right edge") << 300 << QString("A very long source name that runs on").repeated(3);
+    }
+
+    void tooltipStaysInsideTheWindow()
+    {
+        QFETCH(int, x);
+        QFETCH(QString, text);
+        window->ui->frameSrcSideBar->setGeometry(edges(W - (small ? 384 : 768), 0, W - 1, H - 1));
+        window->showTooltipMain(QPoint(x, 7), text);
+        QLabel* tip = window->tooltipLabel;
+        QVERIFY(tip->isVisible());
+        const int w = QFontMetrics(tip->font()).horizontalAdvance(text);
+        int left = x + window->ui->scrollAreaSources->x() + window->ui->frameSrcSideBar->x();
+        const int right = window->geometry().right();
+        if (left + w > right)
+            QCOMPARE(tip->x() + w, right - 50);
+        else
+            QCOMPARE(tip->x(), left);
+        QCOMPARE(tip->y(), 7 + window->ui->scrollAreaSources->y());
+        QCOMPARE(tip->size(), QSize(w + 10, tip->font().pointSize() + 20));
+        QCOMPARE(tip->text(), text);
+        window->hideTooltipMain();
+        QVERIFY(tip->isHidden());
+    }
+
+    void mouseMovesOverTheVideoAreSeenButNotSwallowed()
+    {
+        backToMainPage();
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QVERIFY(!window->eventFilter(window->ui->lblVideoWindow, &move));
+        QVERIFY(!window->eventFilter(window->ui->lblForMouse, &move));
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+    }
+
+    void f1EndsTheEventLoop()
+    {
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(20000);
+        QTimer::singleShot(0, window.get(), [this] { QTest::keyRelease(window.get(), Qt::Key_F1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const std::string scenario = R"json({"sources": [
+        {"name": "STUDIO-PC (Camera 1)", "url": "10.0.0.2:5961"},
+        {"name": "EDIT-BAY (Program)", "url": "10.0.0.3:5961"}]})json";
+    return guitest::run(argc, argv, scenario, [] { return new WindowTest; });
+}
+
+#include "window_test.moc"
