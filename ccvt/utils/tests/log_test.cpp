@@ -1,0 +1,93 @@
+// Logger line layout and level gating, in child processes (the level is process-wide).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "child_output.h"
+#include "xqv/codec.h"
+#include "xqv/log.h"
+
+namespace {
+
+using testsupport_ccvt::child_stdout;
+
+const char* const kStamp = "\\[\\d+:\\d\\d:\\d\\d:\\d\\d\\d\\] ";
+
+std::string with_level(const char* level, void (*fn)()) {
+  return child_stdout([level, fn] {
+    if (level) setenv("KVIX_LOG_LEVEL", level, 1); else unsetenv("KVIX_LOG_LEVEL");
+    XqvUtils::log_level_init();
+    fn();
+  });
+}
+
+TEST(XqvLog, LineLayoutOfTheThreePrinters) {
+  const std::string out = with_level("0", [] {
+    XqvUtils::log_debug("debug %d", 1);
+    XqvUtils::log_error("error %s", "two");
+    XqvUtils::Logger logger;
+    XqvUtils::logger_init(&logger, 5, "[0;32mCAP");
+    XqvUtils::logger_print(&logger, "tagged %x", 255);
+    XQV_ERROR("failed, err=%d", 5);
+  });
+  const std::regex re(std::string("^") + kStamp + "\033\\[0;36mDEBUG\\[XqvUtils\\]: debug 1\n\033\\[0m" +
+                      kStamp + "\033\\[1;31mERROR\\[XqvUtils\\]: error two\n\033\\[0m" + kStamp +
+                      "\033\\[0;32mCAP: tagged ff\n\033\\[0m" + kStamp +
+                      "\033\\[1;31mERROR\\[XqvUtils\\]: operator\\(\\)\\(\\d+\\): failed, err=5\n\033\\[0m$");
+  EXPECT_TRUE(std::regex_match(out, re)) << out;
+}
+
+void print_all() {
+  XqvUtils::log_debug("D");
+  XqvUtils::log_error("E");
+  XqvUtils::Logger l4, l6;
+  XqvUtils::logger_init(&l4, 4, "[0mL4");
+  XqvUtils::logger_init(&l6, 6, "[0mL6");
+  XqvUtils::logger_print(&l4, "x");
+  XqvUtils::logger_print(&l6, "y");
+}
+
+TEST(XqvLog, LevelGatingByEnvironment) {
+  struct Case {
+    const char* level;
+    bool debug, error, l4, l6;
+  };
+  const Case cases[] = {
+      {nullptr, false, true, true, true},  // initial level 4: errors, not debug
+      {"3", true, true, true, true},      {"4", false, true, true, true},
+      {"5", false, true, false, true},    {"6", false, true, false, true},
+      {"7", false, false, false, false},  {"0x3", true, true, true, true},
+      {"bad", false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    const std::string out = with_level(c.level, print_all);
+    const char* name = c.level ? c.level : "unset";
+    EXPECT_EQ(out.find("DEBUG[XqvUtils]: D\n") != std::string::npos, c.debug) << name;
+    EXPECT_EQ(out.find("ERROR[XqvUtils]: E\n") != std::string::npos, c.error) << name;
+    EXPECT_EQ(out.find("L4: x\n") != std::string::npos, c.l4) << name;
+    EXPECT_EQ(out.find("L6: y\n") != std::string::npos, c.l6) << name;
+  }
+}
+
+TEST(XqvLog, LogLevelInitReturnsTheLevel) {
+  const std::string out = child_stdout([] {
+    setenv("KVIX_LOG_LEVEL", "2", 1);
+    const int level = XqvUtils::log_level_init();
+    printf("%d %d", level, XqvUtils::g_log_level);
+    unsetenv("KVIX_LOG_LEVEL");
+    printf(" %d", XqvUtils::log_level_init());
+  });
+  EXPECT_EQ(out, "2 2 4");
+}
+
+TEST(XqvLog, DumpExtraData) {
+  const std::string out = with_level("3", [] {
+    const uint8_t bytes[] = {0x00, 0x0A, 0xFF};
+    XqvUtils::dump_extra_data(bytes, 3);
+  });
+  EXPECT_NE(out.find("DEBUG[XqvUtils]: extra_data[3]=  0   A  FF \n"), std::string::npos) << out;
+}
+
+}  // namespace
