@@ -7,34 +7,53 @@
 namespace vomf_ccvt {
 namespace {
 
-// Chroma terms of one row's 16 pixels (8 chroma samples, each used twice).
-struct PlainTerms {
-  __m128i r[2], g[2], b[2];
+// Plain rows. Luma products come from pmaddubsw on the luma bytes, even and odd pixels
+// apart, so one chroma term serves both pixels of a pair without being repeated; chroma
+// products come from pmaddubsw on (Cb, Cr) byte pairs. This needs y_gain <= 127,
+// cr_r, cb_b >= 0 and cb_g, cr_g <= 0 with magnitudes below 256 (true of every row), and
+// no pair sum leaves int16 (at most 137 * 128).
+struct PlainKernel {
+  __m128i gain_even, gain_odd;  // (y_gain, 0) and (0, y_gain) byte pairs
+  __m128i kr, kg, kb;           // (0, cr_r), (-cb_g, -cr_g), (cb_b, 0) byte pairs
+  __m128i bias;                 // -y_offset * y_gain
+  __m128i interleave;           // even bytes 0..7 and odd bytes 8..15 back to pixel order
 };
 
-CCVT_INLINE PlainTerms plain_terms(__m128i cb, __m128i cr, const RgbCoefs& k) {
-  const __m128i tr = _mm_add_epi16(_mm_mullo_epi16(cr, k.cr_r), k.y_bias);
-  const __m128i tg = _mm_add_epi16(
-      _mm_add_epi16(_mm_mullo_epi16(cb, k.cb_g), _mm_mullo_epi16(cr, k.cr_g)), k.y_bias);
-  const __m128i tb = _mm_add_epi16(_mm_mullo_epi16(cb, k.cb_b), k.y_bias);
-  return {{_mm_unpacklo_epi16(tr, tr), _mm_unpackhi_epi16(tr, tr)},
-          {_mm_unpacklo_epi16(tg, tg), _mm_unpackhi_epi16(tg, tg)},
-          {_mm_unpacklo_epi16(tb, tb), _mm_unpackhi_epi16(tb, tb)}};
+CCVT_INLINE __m128i byte_pairs(int a, int b) {
+  return _mm_set1_epi16(static_cast<int16_t>((static_cast<uint8_t>(b) << 8) | static_cast<uint8_t>(a)));
+}
+
+CCVT_INLINE PlainKernel plain_kernel(int yuv_type) {
+  const ccvt_rgb_coef& c = ccvt_rgb_coefs[yuv_type];
+  return {byte_pairs(c.y_gain, 0), byte_pairs(0, c.y_gain), byte_pairs(0, c.cr_r),
+          byte_pairs(-c.cb_g, -c.cr_g), byte_pairs(c.cb_b, 0), splat16(-c.y_offset * c.y_gain),
+          _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15)};
+}
+
+// Chroma terms of eight chroma samples (Cb, Cr centred, as signed byte pairs).
+struct PlainTerms {
+  __m128i r, g, b;
+};
+
+CCVT_INLINE PlainTerms plain_terms(__m128i cbcr, const PlainKernel& k) {
+  return {_mm_add_epi16(_mm_maddubs_epi16(k.kr, cbcr), k.bias),
+          _mm_sub_epi16(k.bias, _mm_maddubs_epi16(k.kg, cbcr)),
+          _mm_add_epi16(_mm_maddubs_epi16(k.kb, cbcr), k.bias)};
+}
+
+CCVT_INLINE __m128i plain_channel(__m128i ye, __m128i yo, __m128i t, const PlainKernel& k) {
+  const __m128i packed = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ye, t), 6),
+                                          _mm_srai_epi16(_mm_adds_epi16(yo, t), 6));
+  return _mm_shuffle_epi8(packed, k.interleave);
 }
 
 template <bool kBgr, int kBpp>
-CCVT_INLINE void plain_px16(const uint8_t* y, uint8_t* d, const PlainTerms& t, const RgbCoefs& k) {
-  const __m128i zero = _mm_setzero_si128();
+CCVT_INLINE void plain_px16(const uint8_t* y, uint8_t* d, const PlainTerms& t, const PlainKernel& k) {
   const __m128i yb = load16(y);
-  const __m128i ylo = _mm_mullo_epi16(_mm_unpacklo_epi8(yb, zero), k.gain);
-  const __m128i yhi = _mm_mullo_epi16(_mm_unpackhi_epi8(yb, zero), k.gain);
-  const __m128i r = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ylo, t.r[0]), 6),
-                                     _mm_srai_epi16(_mm_adds_epi16(yhi, t.r[1]), 6));
-  const __m128i g = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ylo, t.g[0]), 6),
-                                     _mm_srai_epi16(_mm_adds_epi16(yhi, t.g[1]), 6));
-  const __m128i b = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ylo, t.b[0]), 6),
-                                     _mm_srai_epi16(_mm_adds_epi16(yhi, t.b[1]), 6));
-  store_px<kBgr, kBpp>(d, r, g, b);
+  const __m128i ye = _mm_maddubs_epi16(yb, k.gain_even);
+  const __m128i yo = _mm_maddubs_epi16(yb, k.gain_odd);
+  store_px<kBgr, kBpp>(d, plain_channel(ye, yo, t.r, k), plain_channel(ye, yo, t.g, k),
+                       plain_channel(ye, yo, t.b, k));
 }
 
 template <bool kBgr, int kBpp>
@@ -42,9 +61,8 @@ void yv12_plain(int width, int height, const uint8_t* Y, const uint8_t* U, const
                 int Y_stride, int U_stride, int V_stride, uint8_t* dst, int RGB_stride,
                 int yuv_type) {
   if (!valid_yuv_type(yuv_type)) return;
-  const RgbCoefs k = load_rgb_coefs(yuv_type);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i c128 = splat16(128);
+  const PlainKernel k = plain_kernel(yuv_type);
+  const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));  // u - 128 as a signed byte
   const int covered = width >= 32 ? width / 32 * 32 : 0;
   for (int i = 0; i + 1 < height; i += 2) {
     const uint8_t* y0 = row_at(Y, i, Y_stride);
@@ -54,14 +72,12 @@ void yv12_plain(int width, int height, const uint8_t* Y, const uint8_t* U, const
     uint8_t* d0 = row_at(dst, i, RGB_stride);
     uint8_t* d1 = row_at(dst, i + 1, RGB_stride);
     for (int x = 0; x < covered; x += 32) {
-      const __m128i u8 = load16(u + x / 2);
-      const __m128i v8 = load16(v + x / 2);
-      const PlainTerms lo = plain_terms(_mm_sub_epi16(_mm_unpacklo_epi8(u8, zero), c128),
-                                        _mm_sub_epi16(_mm_unpacklo_epi8(v8, zero), c128), k);
+      const __m128i cb = _mm_xor_si128(load16(u + x / 2), flip);
+      const __m128i cr = _mm_xor_si128(load16(v + x / 2), flip);
+      const PlainTerms lo = plain_terms(_mm_unpacklo_epi8(cb, cr), k);
       plain_px16<kBgr, kBpp>(y0 + x, d0 + x * kBpp, lo, k);
       plain_px16<kBgr, kBpp>(y1 + x, d1 + x * kBpp, lo, k);
-      const PlainTerms hi = plain_terms(_mm_sub_epi16(_mm_unpackhi_epi8(u8, zero), c128),
-                                        _mm_sub_epi16(_mm_unpackhi_epi8(v8, zero), c128), k);
+      const PlainTerms hi = plain_terms(_mm_unpackhi_epi8(cb, cr), k);
       plain_px16<kBgr, kBpp>(y0 + x + 16, d0 + (x + 16) * kBpp, hi, k);
       plain_px16<kBgr, kBpp>(y1 + x + 16, d1 + (x + 16) * kBpp, hi, k);
     }
