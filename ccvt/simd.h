@@ -72,12 +72,6 @@ CCVT_INLINE void store_px(uint8_t* dst, __m128i r, __m128i g, __m128i b) {
   }
 }
 
-// Plain rows: sums of 16-bit terms. Yt + chroma term with one saturating add is exact up
-// to the clamp: a sum above 32767 is above 255 after the shift too.
-struct RgbCoefs {
-  __m128i gain, cr_r, cb_g, cr_g, cb_b, y_bias;  // y_bias = -y_offset * y_gain
-};
-
 // _sony rows: 32-bit sums of four terms of mixed sign.
 struct MatrixCoefs {
   __m128i luma[3];     // (m[c][0], 0) pairs

@@ -6,6 +6,49 @@
 namespace vomf_ccvt {
 namespace {
 
+// Plain rows, by pmaddubsw: luma products straight from the (Y, U) and (Y, V) byte pairs,
+// chroma products from each pixel's (Cb, Cr) pair gathered by one shuffle. This needs
+// y_gain <= 127, cr_r, cb_b >= 0 and cb_g, cr_g <= 0 with magnitudes below 256 (true of
+// every row); no pair sum leaves int16.
+struct PlainKernel {
+  __m128i gain;        // (y_gain, 0) byte pairs
+  __m128i kr, kg, kb;  // (0, cr_r), (-cb_g, -cr_g), (cb_b, 0) byte pairs
+  __m128i bias;        // -y_offset * y_gain
+  __m128i gather_uv;   // U, V of each pixel's group
+  __m128i flip;        // u - 128 as a signed byte
+};
+
+CCVT_INLINE __m128i byte_pairs(int a, int b) {
+  return _mm_set1_epi16(static_cast<int16_t>((static_cast<uint8_t>(b) << 8) | static_cast<uint8_t>(a)));
+}
+
+CCVT_INLINE PlainKernel plain_kernel(int yuv_type) {
+  const ccvt_rgb_coef& c = ccvt_rgb_coefs[yuv_type];
+  return {byte_pairs(c.y_gain, 0), byte_pairs(0, c.cr_r), byte_pairs(-c.cb_g, -c.cr_g),
+          byte_pairs(c.cb_b, 0), splat16(-c.y_offset * c.y_gain),
+          _mm_setr_epi8(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15),
+          _mm_set1_epi8(static_cast<char>(0x80))};
+}
+
+// Eight pixels (16 source bytes) as 16-bit R, G, B before the clamp.
+CCVT_INLINE void plain8(const uint8_t* s, const PlainKernel& k, __m128i* r, __m128i* g, __m128i* b) {
+  const __m128i v = load16(s);
+  const __m128i yg = _mm_maddubs_epi16(v, k.gain);
+  const __m128i uv = _mm_xor_si128(_mm_shuffle_epi8(v, k.gather_uv), k.flip);
+  *r = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_add_epi16(_mm_maddubs_epi16(k.kr, uv), k.bias)), 6);
+  *g = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_sub_epi16(k.bias, _mm_maddubs_epi16(k.kg, uv))), 6);
+  *b = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_add_epi16(_mm_maddubs_epi16(k.kb, uv), k.bias)), 6);
+}
+
+template <bool kBgr, int kBpp>
+CCVT_INLINE void plain_px16(const uint8_t* s, uint8_t* d, const PlainKernel& k) {
+  __m128i r0, g0, b0, r1, g1, b1;
+  plain8(s, k, &r0, &g0, &b0);
+  plain8(s + 16, k, &r1, &g1, &b1);
+  store_px<kBgr, kBpp>(d, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1),
+                       _mm_packus_epi16(b0, b1));
+}
+
 // Eight pixels (16 source bytes): luma as 16-bit lanes, and (Cb, Cr) pairs per group.
 struct Yuy2Px8 {
   __m128i y;   // Y0 Y1 Y0' Y1' ...
@@ -15,34 +58,6 @@ struct Yuy2Px8 {
 CCVT_INLINE Yuy2Px8 split8(const uint8_t* s) {
   const __m128i v = load16(s);
   return {_mm_and_si128(v, splat16(0x00FF)), _mm_sub_epi16(_mm_srli_epi16(v, 8), splat16(128))};
-}
-
-// Plain rows: one 16-bit channel of eight pixels.
-CCVT_INLINE void plain8(const Yuy2Px8& p, const RgbCoefs& k, __m128i br, __m128i gg,
-                        __m128i* r, __m128i* g, __m128i* b) {
-  // Lane pairs: (cb_b * Cb, cr_r * Cr) and (cb_g * Cb, cr_g * Cr) per group.
-  const __m128i dup_even = _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
-  const __m128i dup_odd = _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
-  const __m128i swap = _mm_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
-  const __m128i p1 = _mm_mullo_epi16(p.uv, br);
-  const __m128i p2 = _mm_mullo_epi16(p.uv, gg);
-  const __m128i tr = _mm_add_epi16(_mm_shuffle_epi8(p1, dup_odd), k.y_bias);
-  const __m128i tb = _mm_add_epi16(_mm_shuffle_epi8(p1, dup_even), k.y_bias);
-  const __m128i tg = _mm_add_epi16(_mm_add_epi16(p2, _mm_shuffle_epi8(p2, swap)), k.y_bias);
-  const __m128i yg = _mm_mullo_epi16(p.y, k.gain);
-  *r = _mm_srai_epi16(_mm_adds_epi16(yg, tr), 6);
-  *g = _mm_srai_epi16(_mm_adds_epi16(yg, tg), 6);
-  *b = _mm_srai_epi16(_mm_adds_epi16(yg, tb), 6);
-}
-
-template <bool kBgr, int kBpp>
-CCVT_INLINE void plain_px16(const uint8_t* s, uint8_t* d, const RgbCoefs& k, __m128i br,
-                            __m128i gg) {
-  __m128i r0, g0, b0, r1, g1, b1;
-  plain8(split8(s), k, br, gg, &r0, &g0, &b0);
-  plain8(split8(s + 16), k, br, gg, &r1, &g1, &b1);
-  store_px<kBgr, kBpp>(d, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1),
-                       _mm_packus_epi16(b0, b1));
 }
 
 // _sony rows: one channel of eight pixels from 32-bit sums.
@@ -72,15 +87,12 @@ template <bool kBgr, int kBpp>
 void yuy2_plain(int width, int height, const uint8_t* src, int src_stride, uint8_t* dst,
                 int dst_stride, int yuv_type) {
   if (!valid_yuv_type(yuv_type)) return;
-  const RgbCoefs k = load_rgb_coefs(yuv_type);
-  const ccvt_rgb_coef& c = ccvt_rgb_coefs[yuv_type];
-  const __m128i br = pair16(c.cb_b, c.cr_r);
-  const __m128i gg = pair16(c.cb_g, c.cr_g);
+  const PlainKernel k = plain_kernel(yuv_type);
   const int covered = covered_width<kBpp>(width);
   for (int i = 0; i < height; ++i) {
     const uint8_t* s = row_at(src, i, src_stride);
     uint8_t* d = row_at(dst, i, dst_stride);
-    for (int x = 0; x < covered; x += 16) plain_px16<kBgr, kBpp>(s + 2 * x, d + kBpp * x, k, br, gg);
+    for (int x = 0; x < covered; x += 16) plain_px16<kBgr, kBpp>(s + 2 * x, d + kBpp * x, k);
   }
 }
 
