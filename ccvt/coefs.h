@@ -13,8 +13,6 @@ CCVT_INLINE MatrixCoefs load_matrix_coefs(const ccvt_yuv_coef& c) {
     k.luma[ch] = pair16(c.m[ch][0], 0);
     k.chroma[ch] = pair16(c.m[ch][1], c.m[ch][2]);
     k.offset[ch] = _mm_set1_epi32(off[ch]);
-    k.luma_cb[ch] = pair16(c.m[ch][0], c.m[ch][1]);
-    k.cr_only[ch] = pair16(c.m[ch][2], 0);
   }
   return k;
 }

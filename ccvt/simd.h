@@ -77,8 +77,6 @@ struct MatrixCoefs {
   __m128i luma[3];     // (m[c][0], 0) pairs
   __m128i chroma[3];   // (m[c][1], m[c][2]) pairs
   __m128i offset[3];   // off_c as int32
-  __m128i luma_cb[3];  // (m[c][0], m[c][1]) pairs, for (Y, Cb) pairs
-  __m128i cr_only[3];  // (m[c][2], 0) pairs, for (Cr, 0) pairs
 };
 
 // (luma, 0) pairs times Y gives 32-bit luma products for four pixels.
