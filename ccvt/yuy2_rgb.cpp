@@ -33,11 +33,13 @@ CCVT_INLINE PlainKernel plain_kernel(int yuv_type) {
 // Eight pixels (16 source bytes) as 16-bit R, G, B before the clamp.
 CCVT_INLINE void plain8(const uint8_t* s, const PlainKernel& k, __m128i* r, __m128i* g, __m128i* b) {
   const __m128i v = load16(s);
-  const __m128i yg = _mm_maddubs_epi16(v, k.gain);
+  // (Y - y_offset) * y_gain, then one saturating add or subtract of each chroma term:
+  // exact up to the clamp, as both terms are exact int16 values.
+  const __m128i yt = _mm_add_epi16(_mm_maddubs_epi16(v, k.gain), k.bias);
   const __m128i uv = _mm_xor_si128(_mm_shuffle_epi8(v, k.gather_uv), k.flip);
-  *r = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_add_epi16(_mm_maddubs_epi16(k.kr, uv), k.bias)), 6);
-  *g = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_sub_epi16(k.bias, _mm_maddubs_epi16(k.kg, uv))), 6);
-  *b = _mm_srai_epi16(_mm_adds_epi16(yg, _mm_add_epi16(_mm_maddubs_epi16(k.kb, uv), k.bias)), 6);
+  *r = _mm_srai_epi16(_mm_adds_epi16(yt, _mm_maddubs_epi16(k.kr, uv)), 6);
+  *g = _mm_srai_epi16(_mm_subs_epi16(yt, _mm_maddubs_epi16(k.kg, uv)), 6);
+  *b = _mm_srai_epi16(_mm_adds_epi16(yt, _mm_maddubs_epi16(k.kb, uv)), 6);
 }
 
 template <bool kBgr, int kBpp>
