@@ -234,7 +234,7 @@ void IrqHandler::_Start(uint8_t argument) {
     XQV_ERROR("KVIX_IOCTL_START_IRQ_HANDLING failed, err=%d", errno);
 }
 
-void IrqHandler::EnqueueFrameBuffer(uint32_t a, const uint8_t (&record)[16], uint16_t b) {
+void IrqHandler::EnqueueFrameBuffer(uint32_t a, const void* record, uint16_t b) {
   kvix_enq_frmbuf enq{};
   enq.b = b;
   enq.a = a;

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,25 @@ TEST(XqvExtraData, HevcNeedsAllThree) {
   const Bytes in = cat({k4, pps, k3, sps, k4, vps, k4, {0x26, 0x01, 0xAF}});
   ASSERT_TRUE(make_hevc_extra_data(in.data(), static_cast<int>(in.size()), &out));
   EXPECT_EQ(out, cat({k4, vps, k4, sps, k4, pps}));
+}
+
+TEST(XqvAnnexB, HostileBuffersEndCleanly) {
+  // Random bytes with many start codes, cut at every length: no read past the end.
+  std::mt19937 rng(77);
+  for (int round = 0; round < 200; ++round) {
+    Bytes data(static_cast<size_t>(rng() % 64));
+    for (auto& b : data) b = static_cast<uint8_t>(rng() % 4 == 0 ? rng() % 2 : rng());
+    for (size_t cut = 0; cut <= data.size(); ++cut) {
+      Bytes piece(data.begin(), data.begin() + static_cast<long>(cut));  // exact-size allocation
+      Bytes out;
+      const int n = static_cast<int>(piece.size());
+      (void)is_h264_idr(piece.data(), n);
+      (void)is_hevc_idr(piece.data(), n);
+      (void)make_h264_extra_data(piece.data(), n, &out);
+      (void)make_hevc_extra_data(piece.data(), n, &out);
+      ASSERT_LE(find_start_code(piece.data(), piece.data() + n), n);
+    }
+  }
 }
 
 TEST(XqvAac, ConfigTable) {

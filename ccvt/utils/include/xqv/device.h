@@ -100,7 +100,8 @@ class XQV_API IrqHandler {
   int device_fd() const { return fd_; }
 
   void _Start(uint8_t argument);
-  void EnqueueFrameBuffer(uint32_t a, const uint8_t (&record)[16], uint16_t b);
+  // record: 16 bytes passed on to the driver as they are.
+  void EnqueueFrameBuffer(uint32_t a, const void* record, uint16_t b);
   void Stop();
   void PostRead();
   void OnHandleEvent(const boost::system::error_code& error, size_t bytes);
