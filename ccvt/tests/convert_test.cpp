@@ -391,9 +391,10 @@ TEST(CcvtLayout, NegativeStridesConvertBottomUp) {
     c.fn(w, h, in.y.row(h - 1), in.u.row(h / 2 - 1), in.v.row(h / 2 - 1), -in.y.stride, -in.u.stride,
          -in.v.stride, b.y.row(h - 1), b.u.row(h / 2 - 1), b.v.row(h / 2 - 1), -b.y.stride,
          -b.u.stride, -b.v.stride, 4);
-    // Bottom-up pairs rows (h-1, h-2), ...: the chroma sample comes from the lower row's
-    // luma, so compare luma only where it does not depend on that.
+    // The same row pairs and chroma rows, addressed from the other end.
     ASSERT_EQ(a.y.mem, b.y.mem) << c.name;
+    ASSERT_EQ(a.u.mem, b.u.mem) << c.name;
+    ASSERT_EQ(a.v.mem, b.v.mem) << c.name;
   }
 }
 
