@@ -1,0 +1,95 @@
+// SSE2/SSSE3 building blocks shared by the converters: unaligned access, broadcast
+// constants and packed-pixel stores.
+#pragma once
+
+#include <emmintrin.h>
+#include <tmmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#define CCVT_INLINE inline __attribute__((always_inline))
+
+namespace vomf_ccvt {
+
+CCVT_INLINE __m128i load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+CCVT_INLINE void store16(uint8_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+CCVT_INLINE __m128i splat16(int v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
+
+// Two int16 lanes (a, b) repeated: the coefficient pair of one _mm_madd_epi16.
+CCVT_INLINE __m128i pair16(int a, int b) {
+  return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) |
+                                             static_cast<uint16_t>(a)));
+}
+
+// Row address for any sign of stride (bottom-up pictures).
+template <typename T>
+CCVT_INLINE T* row_at(T* base, int row, int stride) {
+  return base + static_cast<ptrdiff_t>(row) * stride;
+}
+
+// 16 pixels of channels c0, c1, c2 (one byte each) as c0 c1 c2 0, 64 bytes.
+CCVT_INLINE void store_px32(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo01 = _mm_unpacklo_epi8(c0, c1);
+  const __m128i hi01 = _mm_unpackhi_epi8(c0, c1);
+  const __m128i lo2z = _mm_unpacklo_epi8(c2, zero);
+  const __m128i hi2z = _mm_unpackhi_epi8(c2, zero);
+  store16(dst, _mm_unpacklo_epi16(lo01, lo2z));
+  store16(dst + 16, _mm_unpackhi_epi16(lo01, lo2z));
+  store16(dst + 32, _mm_unpacklo_epi16(hi01, hi2z));
+  store16(dst + 48, _mm_unpackhi_epi16(hi01, hi2z));
+}
+
+// 16 pixels of channels c0, c1, c2 as c0 c1 c2, 48 bytes.
+CCVT_INLINE void store_px24(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i squeeze = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m128i lo01 = _mm_unpacklo_epi8(c0, c1);
+  const __m128i hi01 = _mm_unpackhi_epi8(c0, c1);
+  const __m128i lo2z = _mm_unpacklo_epi8(c2, zero);
+  const __m128i hi2z = _mm_unpackhi_epi8(c2, zero);
+  const __m128i q0 = _mm_shuffle_epi8(_mm_unpacklo_epi16(lo01, lo2z), squeeze);
+  const __m128i q1 = _mm_shuffle_epi8(_mm_unpackhi_epi16(lo01, lo2z), squeeze);
+  const __m128i q2 = _mm_shuffle_epi8(_mm_unpacklo_epi16(hi01, hi2z), squeeze);
+  const __m128i q3 = _mm_shuffle_epi8(_mm_unpackhi_epi16(hi01, hi2z), squeeze);
+  store16(dst, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
+  store16(dst + 16, _mm_or_si128(_mm_srli_si128(q1, 4), _mm_slli_si128(q2, 8)));
+  store16(dst + 32, _mm_or_si128(_mm_srli_si128(q2, 8), _mm_slli_si128(q3, 4)));
+}
+
+template <bool kBgr, int kBpp>
+CCVT_INLINE void store_px(uint8_t* dst, __m128i r, __m128i g, __m128i b) {
+  if constexpr (kBpp == 4) {
+    if constexpr (kBgr) store_px32(dst, b, g, r); else store_px32(dst, r, g, b);
+  } else {
+    if constexpr (kBgr) store_px24(dst, b, g, r); else store_px24(dst, r, g, b);
+  }
+}
+
+// _sony rows: 32-bit sums of four terms of mixed sign.
+struct MatrixCoefs {
+  __m128i luma[3];     // (m[c][0], 0) pairs
+  __m128i chroma[3];   // (m[c][1], m[c][2]) pairs
+  __m128i offset[3];   // off_c as int32
+};
+
+// (luma, 0) pairs times Y gives 32-bit luma products for four pixels.
+CCVT_INLINE __m128i luma_products_lo(__m128i y16, __m128i coef) {
+  return _mm_madd_epi16(_mm_unpacklo_epi16(y16, _mm_setzero_si128()), coef);
+}
+CCVT_INLINE __m128i luma_products_hi(__m128i y16, __m128i coef) {
+  return _mm_madd_epi16(_mm_unpackhi_epi16(y16, _mm_setzero_si128()), coef);
+}
+
+// Four 32-bit sums of eight pixels, shifted by 6 and clamped to int16 lanes.
+CCVT_INLINE __m128i shift_pack32(__m128i lo, __m128i hi) {
+  return _mm_packs_epi32(_mm_srai_epi32(lo, 6), _mm_srai_epi32(hi, 6));
+}
+
+}  // namespace vomf_ccvt
