@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Makes the small H.264 test streams with ffmpeg/x264 and writes what the
+parser must report for each into <name>.expected (from ffprobe and the
+trace_headers bitstream filter).
+
+    make-streams.py           regenerate streams and expectations
+    make-streams.py --check   recompute the expectations of the committed
+                              streams and compare (needs ffmpeg, no encoder run)
+
+Expectation lines:
+    width / height                  ffprobe
+    rateNum / rateDen               time_scale and 2 x num_units_in_tick of the SPS
+    videoSignalTypePresent ...      VUI fields of the SPS (2 / 5 defaults when absent)
+    packet <pos> <size> <key> <slice_type of the first slice>
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+Q = ["-hide_banner", "-loglevel", "error", "-y"]
+
+STREAMS = {
+    # 1080 cropped from 1088, access-unit delimiters, B-frames, BT.709 limited.
+    "h264_aud_1080": dict(src="testsrc2=size=1920x1080:rate=25", frames=8, crf=42,
+                          x264="aud=1:bframes=2:keyint=4",
+                          extra=["-color_primaries", "bt709", "-color_trc", "bt709",
+                                 "-colorspace", "bt709", "-color_range", "tv"]),
+    # No delimiters, four slices per picture, B-frames, 29.97.
+    "h264_slices_noaud": dict(src="testsrc2=size=640x360:rate=30000/1001", frames=16, crf=38,
+                              x264="aud=0:slices=4:bframes=3:keyint=8", extra=[]),
+    # MP4 with the parameter sets out of band, back to Annex B by h264_mp4toannexb.
+    "h264_mp4_annexb": dict(src="testsrc2=size=352x288:rate=25", frames=12, crf=36,
+                            x264="bframes=1:keyint=6", extra=[], mp4=True),
+    # Interlaced (top field first).
+    "h264_interlaced": dict(src="testsrc2=size=720x576:rate=25", frames=8, crf=40,
+                            x264="interlaced=1:tff=1:bframes=2:keyint=4",
+                            extra=["-flags", "+ildct+ilme"]),
+    # BT.709 full range, 59.94.
+    "h264_fullrange": dict(src="testsrc2=size=320x240:rate=60000/1001", frames=10, crf=34,
+                           x264="fullrange=on:bframes=2:keyint=5",
+                           extra=["-color_primaries", "bt709", "-color_trc", "bt709",
+                                  "-colorspace", "bt709", "-color_range", "pc",
+                                  "-pix_fmt", "yuvj420p"]),
+}
+
+
+def run(cmd):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True)
+
+
+def encode(name, p):
+    out = os.path.join(HERE, name + ".h264")
+    enc = ["-f", "lavfi", "-i", p["src"], "-frames:v", str(p["frames"]), "-c:v", "libx264",
+           "-preset", "veryfast", "-crf", str(p["crf"]), "-x264-params", p["x264"]] + p["extra"]
+    if p.get("mp4"):
+        with tempfile.TemporaryDirectory() as tmp:
+            mp4 = os.path.join(tmp, "s.mp4")
+            run(["ffmpeg"] + Q + enc + [mp4])
+            run(["ffmpeg"] + Q + ["-i", mp4, "-c:v", "copy", "-bsf:v", "h264_mp4toannexb",
+                                  "-f", "h264", out])
+    else:
+        run(["ffmpeg"] + Q + enc + ["-f", "h264", out])
+    return out
+
+
+def expectations(path):
+    probe = json.loads(run(["ffprobe", "-hide_banner", "-loglevel", "error", "-show_packets",
+                            "-show_streams", "-of", "json", path]).stdout)
+    st = probe["streams"][0]
+    trace = subprocess.run(["ffmpeg", "-hide_banner", "-i", path, "-c", "copy", "-bsf:v",
+                            "trace_headers", "-f", "null", "-"],
+                           capture_output=True, text=True, check=True).stderr
+    # Walk trace_headers: a "Packet:" line opens a packet; the first SPS of the
+    # stream gives the VUI values.
+    sps = None
+    cur = {}
+    in_sps = False
+    slice_types = []
+    seen_packet = False
+    for line in trace.splitlines():
+        if "Packet:" in line:
+            seen_packet = True
+            slice_types.append(None)
+            continue
+        m = re.search(r"\]\s+\d+\s+(\w+(?:\[\d+\])*)\s+[01]+ = (-?\d+)$", line)
+        if not m:
+            continue
+        field, value = m.group(1), int(m.group(2))
+        if field == "nal_unit_type":
+            if in_sps and sps is None:
+                sps = cur
+            in_sps = value == 7
+            cur = {}
+            continue
+        if in_sps:
+            cur.setdefault(field, value)
+        if seen_packet and field == "slice_type" and slice_types[-1] is None:
+            slice_types[-1] = value
+    if sps is None and in_sps:
+        sps = cur
+    lines = ["width %d" % st["width"], "height %d" % st["height"]]
+    lines.append("rateNum %d" % sps["time_scale"])
+    lines.append("rateDen %d" % (2 * sps["num_units_in_tick"]))
+    sig = sps.get("video_signal_type_present_flag", 0)
+    desc = sps.get("colour_description_present_flag", 0) if sig else 0
+    lines.append("videoSignalTypePresent %d" % sig)
+    lines.append("videoFormat %d" % (sps.get("video_format", 5) if sig else 5))
+    lines.append("videoFullRange %d" % (sps.get("video_full_range_flag", 0) if sig else 0))
+    lines.append("colourDescriptionPresent %d" % desc)
+    for key, field in (("colourPrimaries", "colour_primaries"),
+                       ("transferCharacteristics", "transfer_characteristics"),
+                       ("matrixCoefficients", "matrix_coefficients")):
+        lines.append("%s %d" % (key, sps[field] if desc else 2))
+    # Cross-check against ffprobe's own reading of the colour description.
+    ranges = {"tv": 0, "pc": 1}
+    if "color_range" in st:
+        assert ranges[st["color_range"]] == (sps.get("video_full_range_flag", 0) if sig else 0)
+    pk = probe["packets"]
+    assert len(pk) == len(slice_types), (len(pk), len(slice_types))
+    for p, t in zip(pk, slice_types):
+        lines.append("packet %s %s %d %d" % (p["pos"], p["size"], 1 if "K" in p["flags"] else 0,
+                                             -1 if t is None else t))
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    check = "--check" in sys.argv
+    bad = 0
+    for name, p in STREAMS.items():
+        path = os.path.join(HERE, name + ".h264") if check else encode(name, p)
+        exp = expectations(path)
+        target = os.path.join(HERE, name + ".expected")
+        if check:
+            with open(target) as f:
+                if f.read() != exp:
+                    print("differs:", name)
+                    bad = 1
+        else:
+            with open(target, "w") as f:
+                f.write(exp)
+        print(name, os.path.getsize(path), "bytes")
+    return bad
+
+
+if __name__ == "__main__":
+    sys.exit(main())
