@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address + undefined) into a temporary
 # directory and runs each for the given seconds on the committed streams.
-#   videoparse/fuzz/run-smoke.sh [seconds per target, default 20]
+#   videoparse/fuzz/run-smoke.sh [seconds per target, default 20] [target name...]
+# Inputs that crash or take over a second are kept in $VIDEOPARSE_FUZZ_ARTIFACTS
+# (default /tmp/videoparse-fuzz-artifacts).
 set -euo pipefail
 secs=${1:-20}
+shift || true
+only=("$@")
+artifacts=${VIDEOPARSE_FUZZ_ARTIFACTS:-/tmp/videoparse-fuzz-artifacts}
+mkdir -p "$artifacts"
+# A smaller quarantine keeps ASan's own bookkeeping from eating the time limit.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32:malloc_context_size=10}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 work=$(mktemp -d)
@@ -27,11 +35,13 @@ for s in "${srcs[@]}"; do parser_objs+=("$work/obj/$(basename "$s" .cpp).o"); do
 status=0
 for target in "$here"/fuzz_*.cpp; do
   name=$(basename "$target" .cpp)
+  if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
   clang++ "${flags[@]}" "$work/obj/$name.o" "${parser_objs[@]}" -o "$work/$name"
   mkdir -p "$work/corpus-$name"
   echo "== $name (${secs}s)"
   if ! (cd "$work" && "./$name" -max_total_time="$secs" -timeout=1 -rss_limit_mb=2048 \
-        -max_len=65536 -print_final_stats=1 "corpus-$name" seed 2>"$work/$name.log"); then
+        -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+         "corpus-$name" seed 2>"$work/$name.log"); then
     status=1
     tail -60 "$work/$name.log"
   else

@@ -57,6 +57,12 @@ public:
     int64_t SetParameterSetData(uint8_t* sps, uint32_t spsLen, uint8_t* pps,
                                 uint32_t ppsLen) override;
     int64_t GetParameterSetData(uint8_t* frame, uint32_t len, ParameterSetData* out) override;
+    int64_t AddUserData(const uint8_t* frame, uint32_t frameLen, const uint8_t* user,
+                        uint32_t userLen, const uint8_t** out, uint32_t* outLen) override;
+    int64_t GetUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                        uint32_t* outLen) override;
+    int64_t RemoveUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                           uint32_t* outLen) override;
 
     // Parse the RBSP set with InitReadData, after the NAL header. -1 when the
     // unit is malformed or out of range; nothing is stored then.

@@ -12,6 +12,12 @@ public:
 
     int64_t Create() override;
     int64_t Release() override;
+    int64_t AddUserData(const uint8_t* frame, uint32_t frameLen, const uint8_t* user,
+                        uint32_t userLen, const uint8_t** out, uint32_t* outLen) override;
+    int64_t GetUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                        uint32_t* outLen) override;
+    int64_t RemoveUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                           uint32_t* outLen) override;
 
 private:
     bool firstSlice_ = true;

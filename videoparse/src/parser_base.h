@@ -12,6 +12,15 @@ namespace videoparse {
 
 enum class HandleKind { None, Parse, UserData };
 
+// What the SEI user-data operations need to know about a codec.
+struct SeiCodec {
+    uint32_t seiType;          // the SEI unit that carries the message
+    const uint8_t* header;     // NAL header of a new SEI unit
+    uint32_t headerLen;
+    uint32_t (*nalType)(const uint8_t* header);
+    bool (*isVcl)(uint32_t type); // the new SEI unit goes in front of the first one
+};
+
 class CParserBase {
 public:
     static constexpr uint32_t kDefaultCount = 6;
@@ -72,7 +81,22 @@ public:
     const uint8_t* GetDataPtr() const { return reader_.Ptr(); }
     bool ReadError() const { return reader_.Error(); }
 
+    // Upper bound of the user data of one message.
+    static constexpr uint32_t kMaxUserData = 16u << 20;
+
+    // Builds the SEI message (type, size, UUID, escaped user data) in the SEI
+    // message buffer; -1 when it cannot.
+    int ArrangeUserData(const uint8_t* user, uint32_t userLen);
+
 protected:
+    int64_t AddUserDataFor(const SeiCodec& codec, const uint8_t* frame, uint32_t frameLen,
+                           const uint8_t* user, uint32_t userLen, const uint8_t** out,
+                           uint32_t* outLen);
+    int64_t GetUserDataFor(const SeiCodec& codec, const uint8_t* frame, uint32_t len,
+                           const uint8_t** out, uint32_t* outLen);
+    int64_t RemoveUserDataFor(const SeiCodec& codec, const uint8_t* frame, uint32_t len,
+                              const uint8_t** out, uint32_t* outLen);
+
     CVideoQueue* queue_ = nullptr;
 
     // SEI buffers of user-data handles.

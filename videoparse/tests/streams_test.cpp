@@ -178,6 +178,6 @@ TEST_P(Streams, StrippedParameterSetsComeBackByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(H264, Streams,
                          ::testing::Values("h264_aud_1080", "h264_slices_noaud", "h264_mp4_annexb",
-                                           "h264_interlaced", "h264_fullrange"));
+                                           "h264_interlaced", "h264_fullrange", "h264_peer_sei"));
 
 } // namespace

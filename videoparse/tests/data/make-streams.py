@@ -4,6 +4,7 @@ parser must report for each into <name>.expected (from ffprobe and the
 trace_headers bitstream filter).
 
     make-streams.py           regenerate streams and expectations
+    make-streams.py NAME...   regenerate only these
     make-streams.py --check   recompute the expectations of the committed
                               streams and compare (needs ffmpeg, no encoder run)
 
@@ -12,6 +13,8 @@ Expectation lines:
     rateNum / rateDen               time_scale and 2 x num_units_in_tick of the SPS
     videoSignalTypePresent ...      VUI fields of the SPS (2 / 5 defaults when absent)
     packet <pos> <size> <key> <slice_type of the first slice>
+    sei <packet> <payload types of its SEI messages, in order>
+    peer_user_data <text>           user data the peer put in the first access unit
 """
 import json
 import os
@@ -45,7 +48,13 @@ STREAMS = {
                            extra=["-color_primaries", "bt709", "-color_trc", "bt709",
                                   "-colorspace", "bt709", "-color_range", "pc",
                                   "-pix_fmt", "yuvj420p"]),
+    # Buffering-period and picture-timing SEI, and a user-data message with our
+    # UUID put in by ffmpeg's h264_metadata.
+    "h264_peer_sei": dict(src="testsrc2=size=320x240:rate=25", frames=6, crf=34,
+                          x264="nal-hrd=vbr:vbv-maxrate=2000:vbv-bufsize=2000:pic-struct=1:keyint=3",
+                          extra=[], peer="peer-message-text"),
 }
+UUID = "99aed31b-b894-4b97-ad39-fb4ed5902ba1"
 
 
 def run(cmd):
@@ -62,12 +71,19 @@ def encode(name, p):
             run(["ffmpeg"] + Q + enc + [mp4])
             run(["ffmpeg"] + Q + ["-i", mp4, "-c:v", "copy", "-bsf:v", "h264_mp4toannexb",
                                   "-f", "h264", out])
+    elif p.get("peer"):
+        with tempfile.TemporaryDirectory() as tmp:
+            raw = os.path.join(tmp, "s.h264")
+            run(["ffmpeg"] + Q + enc + ["-f", "h264", raw])
+            run(["ffmpeg"] + Q + ["-i", raw, "-c:v", "copy", "-bsf:v",
+                                  "h264_metadata=sei_user_data=%s+%s" % (UUID, p["peer"]),
+                                  "-f", "h264", out])
     else:
         run(["ffmpeg"] + Q + enc + ["-f", "h264", out])
     return out
 
 
-def expectations(path):
+def expectations(path, p):
     probe = json.loads(run(["ffprobe", "-hide_banner", "-loglevel", "error", "-show_packets",
                             "-show_streams", "-of", "json", path]).stdout)
     st = probe["streams"][0]
@@ -80,11 +96,13 @@ def expectations(path):
     cur = {}
     in_sps = False
     slice_types = []
+    sei_types = []
     seen_packet = False
     for line in trace.splitlines():
         if "Packet:" in line:
             seen_packet = True
             slice_types.append(None)
+            sei_types.append([])
             continue
         m = re.search(r"\]\s+\d+\s+(\w+(?:\[\d+\])*)\s+[01]+ = (-?\d+)$", line)
         if not m:
@@ -98,6 +116,8 @@ def expectations(path):
             continue
         if in_sps:
             cur.setdefault(field, value)
+        if seen_packet and field == "last_payload_type_byte":
+            sei_types[-1].append(value)
         if seen_packet and field == "slice_type" and slice_types[-1] is None:
             slice_types[-1] = value
     if sps is None and in_sps:
@@ -121,18 +141,25 @@ def expectations(path):
         assert ranges[st["color_range"]] == (sps.get("video_full_range_flag", 0) if sig else 0)
     pk = probe["packets"]
     assert len(pk) == len(slice_types), (len(pk), len(slice_types))
-    for p, t in zip(pk, slice_types):
-        lines.append("packet %s %s %d %d" % (p["pos"], p["size"], 1 if "K" in p["flags"] else 0,
+    for pkt, t in zip(pk, slice_types):
+        lines.append("packet %s %s %d %d" % (pkt["pos"], pkt["size"], 1 if "K" in pkt["flags"] else 0,
                                              -1 if t is None else t))
+    if p.get("peer"):
+        for i, types in enumerate(sei_types):
+            lines.append("sei %d %s" % (i, " ".join(str(t) for t in types)))
+        lines.append("peer_user_data %s" % p["peer"])
     return "\n".join(lines) + "\n"
 
 
 def main():
     check = "--check" in sys.argv
     bad = 0
+    only = [a for a in sys.argv[1:] if not a.startswith("--")]
     for name, p in STREAMS.items():
+        if only and name not in only:
+            continue
         path = os.path.join(HERE, name + ".h264") if check else encode(name, p)
-        exp = expectations(path)
+        exp = expectations(path, p)
         target = os.path.join(HERE, name + ".expected")
         if check:
             with open(target) as f:
