@@ -103,6 +103,7 @@ bool CParseAVCParams::Complete(VideoInfo* info) {
 void CParseAVCParams::DropAccessUnits() {
     current_ = nullptr;
     pending_ = nullptr;
+    currentHasSlice_ = false;
     ClearInfo(&currentInfo_);
     ClearInfo(&pendingInfo_);
 }
@@ -147,7 +148,7 @@ int64_t CParseAVCParams::ReadVideoParams(const uint8_t* data, uint32_t len, Vide
         if (IsStarter(type)) {
             VideoQueueInfo* au;
             VideoInfo* target;
-            if (current_) {
+            if (current_ && currentHasSlice_) {
                 if (!pending_) {
                     queue_->GetNextInfo(&pending_);
                     ClearInfo(&pendingInfo_);
@@ -155,8 +156,11 @@ int64_t CParseAVCParams::ReadVideoParams(const uint8_t* data, uint32_t len, Vide
                 au = pending_;
                 target = &pendingInfo_;
             } else {
-                queue_->GetVideoInfo(&current_);
-                ClearInfo(&currentInfo_);
+                if (!current_) {
+                    queue_->GetVideoInfo(&current_);
+                    ClearInfo(&currentInfo_);
+                    currentHasSlice_ = false;
+                }
                 au = current_;
                 target = &currentInfo_;
             }
@@ -189,15 +193,8 @@ int64_t CParseAVCParams::ReadVideoParams(const uint8_t* data, uint32_t len, Vide
             if (result != 0)
                 continue; // unknown parameter sets or a broken header: dropped
             bool ok = true;
-            if (!newPicture) {
-                if (!current_) {
-                    queue_->GetVideoInfo(&current_);
-                    ClearInfo(&currentInfo_);
-                } else if (pending_) {
-                    ok = MergePending();
-                }
-            } else {
-                if (current_ && current_->used && !Complete(info)) {
+            if (newPicture && current_ && currentHasSlice_) {
+                if (!Complete(info)) {
                     DropAccessUnits();
                     return -1;
                 }
@@ -205,12 +202,18 @@ int64_t CParseAVCParams::ReadVideoParams(const uint8_t* data, uint32_t len, Vide
                 ClearInfo(&currentInfo_);
                 if (pending_)
                     ok = TakePendingIntoNew();
+            } else if (!current_) {
+                queue_->GetVideoInfo(&current_);
+                ClearInfo(&currentInfo_);
+            } else if (pending_) {
+                ok = MergePending();
             }
             ok = ok && Append(current_, nal.data, nal.length);
             if (!ok) {
                 DropAccessUnits();
                 return -1;
             }
+            currentHasSlice_ = true;
             if (type == 5)
                 current_->key = 1;
             continue;

@@ -96,6 +96,10 @@ private:
     bool firstSlice_ = true;
 
     VideoQueueInfo* current_ = nullptr;
+    // Until the current access unit holds a slice, parameter sets and other
+    // starters join it directly (its record then gathers them all), and a new
+    // picture does not complete it.
+    bool currentHasSlice_ = false;
     VideoInfo currentInfo_{};
     VideoQueueInfo* pending_ = nullptr;
     VideoInfo pendingInfo_{};

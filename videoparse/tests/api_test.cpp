@@ -237,6 +237,12 @@ TEST(Assembly, FlushOnFreshHandleAndSecondFlushReportNothing) {
     const unsigned char one = 0;
     EXPECT_EQ(ParseVideoParams(h, &one, 0, &vi), 0);
     EXPECT_EQ(vi.frameReady, 0);
+    // Data after a flush starts afresh: its parameter sets are not reported as
+    // a picture of their own.
+    const auto again = Feed(h, SmallStream(3));
+    ASSERT_EQ(again.size(), 3u);
+    EXPECT_EQ(again[0].bytes, Cat({MakeSps({}), MakePps(), MakeSlice({})}));
+    EXPECT_EQ(again[0].info.key, 1);
 }
 
 TEST(Assembly, ShortChunksAndBadInput) {

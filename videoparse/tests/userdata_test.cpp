@@ -50,16 +50,22 @@ Bytes Remove(void* h, const Bytes& frame) {
     return out ? Bytes(out, out + len) : Bytes{};
 }
 
-// Independent reading of a frame's SEI messages (H.264): payload types in order.
-std::vector<int> SeiTypes(const Bytes& frame) {
+bool IsSei(const Bytes& frame, const Span& s, bool hevc) {
+    const size_t sc = frame[s.pos + 2] == 1 ? 3 : 4;
+    return hevc ? ((frame[s.pos + sc] >> 1) & 63) == 39 : s.type == 6;
+}
+
+// Independent reading of a frame's SEI messages (prefix SEI for H.265):
+// payload types in order.
+std::vector<int> SeiTypes(const Bytes& frame, bool hevc = false) {
     std::vector<int> types;
     for (const auto& s : SplitNals(frame)) {
-        if (s.type != 6)
+        if (!IsSei(frame, s, hevc))
             continue;
         const size_t sc = frame[s.pos + 2] == 1 ? 3 : 4;
         Bytes rbsp;
         int zeros = 0;
-        for (size_t i = s.pos + sc + 1; i < s.pos + s.size; ++i) {
+        for (size_t i = s.pos + sc + (hevc ? 2 : 1); i < s.pos + s.size; ++i) {
             if (zeros >= 2 && frame[i] == 3) {
                 zeros = 0;
                 continue;
@@ -197,16 +203,18 @@ TEST(UserData, RemoveDropsEveryUserDataMessageAndKeepsOthers) {
 class UserDataStreams : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UserDataStreams, RoundTripsOnEveryAccessUnit) {
-    const Bytes stream = ReadFile(DataPath(std::string(GetParam()) + ".h264"));
-    const Expected e = ReadExpected(GetParam());
-    UserHandle h;
+    const std::string name = GetParam();
+    const bool hevc = name.rfind("h265", 0) == 0;
+    const Bytes stream = ReadFile(DataPath(name + (hevc ? ".h265" : ".h264")));
+    const Expected e = ReadExpected(name);
+    UserHandle h(hevc ? VideoCodecH265 : VideoCodecH264);
     const std::vector<Bytes> users = {{}, {0x5A}, Pattern(100, 1), Pattern(300, 2), Pattern(70000, 3),
                                       {0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 0, 3}};
     for (const Packet& p : e.packets) {
         const Bytes frame(stream.begin() + p.pos, stream.begin() + p.pos + p.size);
         bool ownSei = false;
         for (const auto& s : SplitNals(frame))
-            ownSei |= s.type == 6;
+            ownSei |= IsSei(frame, s, hevc);
         for (const Bytes& user : users) {
             int64_t r = -9;
             const Bytes added = Add(h, frame, user, &r);
@@ -219,10 +227,10 @@ TEST_P(UserDataStreams, RoundTripsOnEveryAccessUnit) {
                 ASSERT_EQ(removed, frame);
             } else {
                 std::vector<int> want;
-                for (int t : SeiTypes(frame))
+                for (int t : SeiTypes(frame, hevc))
                     if (t != 5)
                         want.push_back(t);
-                ASSERT_EQ(SeiTypes(removed), want);
+                ASSERT_EQ(SeiTypes(removed, hevc), want);
             }
         }
     }
@@ -230,7 +238,9 @@ TEST_P(UserDataStreams, RoundTripsOnEveryAccessUnit) {
 
 INSTANTIATE_TEST_SUITE_P(H264, UserDataStreams,
                          ::testing::Values("h264_aud_1080", "h264_slices_noaud", "h264_mp4_annexb",
-                                           "h264_interlaced", "h264_fullrange", "h264_peer_sei"));
+                                           "h264_interlaced", "h264_fullrange", "h264_peer_sei",
+                                           "h265_aud", "h265_slices", "h265_mp4_annexb", "h265_hdr10",
+                                           "h265_window"));
 
 TEST(UserData, PeerMessageIsReadAndEveryUserDataMessageRemoved) {
     const Bytes stream = ReadFile(DataPath("h264_peer_sei.h264"));
@@ -284,13 +294,17 @@ TEST(UserData, PeerMessageIsReadAndEveryUserDataMessageRemoved) {
 }
 
 // The decoded pictures stay the same after Add and after Remove (needs ffmpeg).
-TEST(UserData, DecodedPicturesUnchanged) {
+class DecodedPictures : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DecodedPictures, UnchangedAfterAddAndRemove) {
     if (std::system("ffmpeg -version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "ffmpeg not installed";
-    const std::string name = "h264_aud_1080";
-    const Bytes stream = ReadFile(DataPath(name + ".h264"));
+    const std::string name = GetParam();
+    const bool hevc = name.rfind("h265", 0) == 0;
+    const std::string format = hevc ? "hevc" : "h264";
+    const Bytes stream = ReadFile(DataPath(name + (hevc ? ".h265" : ".h264")));
     const Expected e = ReadExpected(name);
-    UserHandle h;
+    UserHandle h(hevc ? VideoCodecH265 : VideoCodecH264);
     Bytes added, removed;
     const Bytes user = Pattern(300, 9);
     for (const Packet& p : e.packets) {
@@ -307,7 +321,7 @@ TEST(UserData, DecodedPicturesUnchanged) {
         const std::string out = std::string(dir) + "/" + tag + ".md5";
         std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
                                                   std::streamsize(data.size()));
-        const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -f h264 -i " + in +
+        const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -f " + format + " -i " + in +
                                 " -f framemd5 " + out;
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         std::ifstream f(out);
@@ -323,5 +337,7 @@ TEST(UserData, DecodedPicturesUnchanged) {
     EXPECT_EQ(md5(removed, "removed"), original);
     std::system((std::string("rm -rf ") + dir).c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Both, DecodedPictures, ::testing::Values("h264_aud_1080", "h265_slices"));
 
 } // namespace

@@ -56,6 +56,31 @@ STREAMS = {
 }
 UUID = "99aed31b-b894-4b97-ad39-fb4ed5902ba1"
 
+# H.265 streams (x265). Access-unit offsets and key flags come from GStreamer's
+# h265parse (ffprobe puts the leading zero of a 4-byte start code in the
+# previous packet).
+HEVC_STREAMS = {
+    # One slice segment a picture, delimiters, B-frames.
+    "h265_aud": dict(src="testsrc2=size=352x288:rate=25", frames=8, crf=36,
+                     x265="aud=1:keyint=4:bframes=2", extra=[]),
+    # Three slices a picture, 29.97.
+    "h265_slices": dict(src="testsrc2=size=640x360:rate=30000/1001", frames=8, crf=38,
+                        x265="slices=3:keyint=4:bframes=2", extra=[]),
+    # MP4 with the parameter sets out of band, back to Annex B by hevc_mp4toannexb.
+    "h265_mp4_annexb": dict(src="testsrc2=size=320x240:rate=25", frames=8, crf=36,
+                            x265="keyint=4:bframes=1", extra=[], mp4=True),
+    # 10-bit BT.2020 PQ.
+    "h265_hdr10": dict(src="testsrc2=size=256x144:rate=50", frames=6, crf=34,
+                       x265="colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc:keyint=3",
+                       extra=["-pix_fmt", "yuv420p10le"]),
+    # Conformance window: 350x198 coded as 352x200.
+    "h265_window": dict(src="testsrc2=size=350x198:rate=24", frames=6, crf=36,
+                        x265="keyint=3", extra=["-pix_fmt", "yuv420p"]),
+    # The delimited stream with VPS timing put in by hevc_metadata (50/1, the
+    # SPS keeps 25/1).
+    "h265_vps_timing": dict(base="h265_aud", bsf="hevc_metadata=tick_rate=50/1"),
+}
+
 
 def run(cmd):
     return subprocess.run(cmd, check=True, capture_output=True, text=True)
@@ -151,6 +176,87 @@ def expectations(path, p):
     return "\n".join(lines) + "\n"
 
 
+def encode_hevc(name, p):
+    out = os.path.join(HERE, name + ".h265")
+    if p.get("base"):
+        run(["ffmpeg"] + Q + ["-i", os.path.join(HERE, p["base"] + ".h265"), "-c:v", "copy",
+                              "-bsf:v", p["bsf"], "-f", "hevc", out])
+        return out
+    enc = ["-f", "lavfi", "-i", p["src"], "-frames:v", str(p["frames"]), "-c:v", "libx265",
+           "-preset", "veryfast", "-crf", str(p["crf"]),
+           "-x265-params", "log-level=error:" + p["x265"]] + p["extra"]
+    if p.get("mp4"):
+        with tempfile.TemporaryDirectory() as tmp:
+            mp4 = os.path.join(tmp, "s.mp4")
+            run(["ffmpeg"] + Q + enc + [mp4])
+            run(["ffmpeg"] + Q + ["-i", mp4, "-c:v", "copy", "-bsf:v", "hevc_mp4toannexb",
+                                  "-f", "hevc", out])
+    else:
+        run(["ffmpeg"] + Q + enc + ["-f", "hevc", out])
+    return out
+
+
+def hevc_expectations(path):
+    probe = json.loads(run(["ffprobe", "-hide_banner", "-loglevel", "error", "-show_packets",
+                            "-show_streams", "-of", "json", path]).stdout)
+    st = probe["streams"][0]
+    trace = subprocess.run(["ffmpeg", "-hide_banner", "-i", path, "-c", "copy", "-bsf:v",
+                            "trace_headers", "-f", "null", "-"],
+                           capture_output=True, text=True, check=True).stderr
+    vps, sps, cur, kind = None, None, {}, None
+    for line in trace.splitlines():
+        m = re.search(r"\]\s+\d+\s+(\w+(?:\[\d+\])*)\s+[01]+ = (-?\d+)$", line)
+        if not m:
+            continue
+        field, value = m.group(1), int(m.group(2))
+        if field == "nal_unit_type":
+            if kind == 32 and vps is None:
+                vps = cur
+            if kind == 33 and sps is None:
+                sps = cur
+            kind, cur = value, {}
+            continue
+        cur.setdefault(field, value)
+    if kind == 33 and sps is None:
+        sps = cur
+    lines = ["width %d" % st["width"], "height %d" % st["height"]]
+    # The SPS comes after the VPS, so its timing wins when it has one.
+    if "vui_time_scale" in sps:
+        num, den = sps["vui_time_scale"], sps["vui_num_units_in_tick"]
+    else:
+        num, den = vps.get("vps_time_scale", 0), vps.get("vps_num_units_in_tick", 0)
+    lines += ["rateNum %d" % num, "rateDen %d" % den]
+    lines.append("vpsRateNum %d" % vps.get("vps_time_scale", 0))
+    lines.append("vpsRateDen %d" % vps.get("vps_num_units_in_tick", 0))
+    sig = sps.get("video_signal_type_present_flag", 0)
+    desc = sps.get("colour_description_present_flag", 0) if sig else 0
+    lines.append("videoSignalTypePresent %d" % sig)
+    lines.append("videoFormat %d" % (sps.get("video_format", 5) if sig else 5))
+    lines.append("videoFullRange %d" % (sps.get("video_full_range_flag", 0) if sig else 0))
+    lines.append("colourDescriptionPresent %d" % desc)
+    for key, field in (("colourPrimaries", "colour_primaries"),
+                       ("transferCharacteristics", "transfer_characteristics"),
+                       ("matrixCoefficients", "matrix_coefficients")):
+        lines.append("%s %d" % (key, sps[field] if desc else 2))
+
+    gst = run(["gst-launch-1.0", "-v", "filesrc", "location=" + path, "!", "h265parse", "!",
+               "video/x-h265,stream-format=byte-stream,alignment=au", "!", "fakesink",
+               "silent=false"]).stdout
+    units = []
+    for line in gst.splitlines():
+        m = re.search(r"chain.*offset: (\d+), offset_end.*flags: [0-9a-f]+ ([^,]*),", line)
+        if m:
+            units.append((int(m.group(1)), 0 if "delta-unit" in m.group(2) else 1))
+    size = os.path.getsize(path)
+    pk = probe["packets"]
+    assert len(pk) == len(units), (len(pk), len(units))
+    for k, (off, key) in enumerate(units):
+        end = units[k + 1][0] if k + 1 < len(units) else size
+        assert int(pk[k]["pos"]) in (off, off + 1), (pk[k]["pos"], off)
+        lines.append("packet %d %d %d -1" % (off, end - off, key))
+    return "\n".join(lines) + "\n"
+
+
 def main():
     check = "--check" in sys.argv
     bad = 0
@@ -160,6 +266,21 @@ def main():
             continue
         path = os.path.join(HERE, name + ".h264") if check else encode(name, p)
         exp = expectations(path, p)
+        target = os.path.join(HERE, name + ".expected")
+        if check:
+            with open(target) as f:
+                if f.read() != exp:
+                    print("differs:", name)
+                    bad = 1
+        else:
+            with open(target, "w") as f:
+                f.write(exp)
+        print(name, os.path.getsize(path), "bytes")
+    for name, p in HEVC_STREAMS.items():
+        if only and name not in only:
+            continue
+        path = os.path.join(HERE, name + ".h265") if check else encode_hevc(name, p)
+        exp = hevc_expectations(path)
         target = os.path.join(HERE, name + ".expected")
         if check:
             with open(target) as f:
