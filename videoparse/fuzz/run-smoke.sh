@@ -22,7 +22,7 @@ flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
        -DVIDEOPARSE_BUILD -I"$root/include" -I"$root/src")
 
 mkdir -p "$work/seed"
-cp "$root"/tests/data/*.h264 "$work/seed/"
+cp "$root"/tests/data/*.h264 "$root"/tests/data/*.h265 "$work/seed/"
 [ -d "$here/corpus" ] && cp "$here"/corpus/* "$work/seed/" 2>/dev/null || true
 
 # Parser objects once (in parallel), then one link per target.
