@@ -270,7 +270,7 @@ TEST(Assembly, OversizedAccessUnitIsDropped) {
     for (const auto& c : start)
         ASSERT_EQ(ParseVideoParams(h, c.data(), static_cast<unsigned>(c.size()), &vi), 0);
     // Filler data (type 12) travels with the current access unit.
-    Bytes filler(40u << 20, 0xFF);
+    Bytes filler((32u << 20) + 4096, 0xFF);
     filler[0] = 0, filler[1] = 0, filler[2] = 1, filler[3] = 0x0C;
     EXPECT_EQ(ParseVideoParams(h, filler.data(), static_cast<unsigned>(filler.size()), &vi), 0);
     EXPECT_EQ(ParseVideoParams(h, filler.data(), static_cast<unsigned>(filler.size()), &vi), -1);

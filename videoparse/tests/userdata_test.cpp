@@ -322,7 +322,7 @@ TEST_P(DecodedPictures, UnchangedAfterAddAndRemove) {
         std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
                                                   std::streamsize(data.size()));
         const std::string cmd = "ffmpeg -hide_banner -loglevel error -y -f " + format + " -i " + in +
-                                " -f framemd5 " + out;
+                                " -threads 1 -f framemd5 " + out;
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         std::ifstream f(out);
         std::string all, l;
@@ -338,6 +338,6 @@ TEST_P(DecodedPictures, UnchangedAfterAddAndRemove) {
     std::system((std::string("rm -rf ") + dir).c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, DecodedPictures, ::testing::Values("h264_aud_1080", "h265_slices"));
+INSTANTIATE_TEST_SUITE_P(Both, DecodedPictures, ::testing::Values("h264_slices_noaud", "h265_slices"));
 
 } // namespace
