@@ -42,14 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Does the frame hold an SEI unit already? (Then an earlier malformed or a
     // later matching message may hide the added one, as designed.)
     bool hasSei = false;
-    unsigned count = 0;
-    unsigned char** nals = nullptr;
-    unsigned* lens = nullptr;
-    GetNalFromFrame(h, frame.data(), unsigned(frame.size()), &count, &nals, &lens);
-    for (unsigned i = 0; i < count; ++i) {
-        const unsigned sc = nals[i][2] == 1 ? 3 : 4;
-        const unsigned type = codec == VideoCodecH264 ? (nals[i][sc] & 31) : ((nals[i][sc] >> 1) & 63);
-        hasSei |= type == (codec == VideoCodecH264 ? 6u : 39u);
+    for (size_t i = 0; i + 3 < frame.size(); ++i) {
+        if (frame[i] != 0 || frame[i + 1] != 0 || frame[i + 2] != 1)
+            continue;
+        const unsigned b = frame[i + 3];
+        hasSei |= codec == VideoCodecH264 ? (b & 31) == 6 : ((b >> 1) & 63) == 39;
     }
     if (AddUserData(h, frame.data(), unsigned(frame.size()), user.data(), unsigned(user.size()), &out,
                     &outLen) == 0 && !hasSei) {
