@@ -300,6 +300,43 @@ TEST(SampleTest, FrameNumberGaps) {
     EXPECT_EQ(ex.lost + ex.frame + ex.intra, 0);
 }
 
+TEST(SampleTest, FieldPairs) {
+    SpsSpec sps;
+    sps.frameMbsOnly = 0, sps.heightUnits = 34, sps.crop[3] = 2;
+    struct Row {
+        bool idr;
+        uint32_t frameNum;
+        bool bottom;
+        int lost, intra;
+    };
+    // IDR top field and its bottom field, a field pair, a pair after a gap in
+    // frame_num (both fields report it), then the next pair.
+    const Row rows[] = {
+        {true, 0, false, 0, 1}, {false, 0, true, 0, 0}, {false, 1, false, 0, 0}, {false, 1, true, 0, 0},
+        {false, 3, false, 1, 0}, {false, 3, true, 1, 0}, {false, 4, false, 0, 0}, {false, 4, true, 0, 0},
+    };
+    Handle h;
+    Bytes params = Cat({MakeSps(sps), MakePps()});
+    VideoInfoEx ex{};
+    ASSERT_EQ(VideoSampleTest(h, params.data(), unsigned(params.size()), &ex), 0);
+    int i = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(i++);
+        SliceSpec s;
+        s.idr = r.idr;
+        s.sliceType = r.idr ? 7 : 5;
+        s.frameNum = r.frameNum;
+        s.fieldCoding = true;
+        s.fieldPic = true;
+        s.bottom = r.bottom;
+        const Bytes slice = MakeSlice(s);
+        ASSERT_EQ(VideoSampleTest(h, slice.data(), unsigned(slice.size()), &ex), 0);
+        EXPECT_EQ(ex.frame, 0);
+        EXPECT_EQ(ex.lost, r.lost);
+        EXPECT_EQ(ex.intra, r.intra);
+    }
+}
+
 TEST(QueryType, Table) {
     Handle h;
     const Bytes iFrame = Cat({Aud(), MakeSps({}), MakePps(), MakeSlice({})});

@@ -254,6 +254,9 @@ struct SliceSpec {
     uint32_t frameNum = 0;
     uint32_t idrPicId = 0;
     uint32_t pocLsb = 0;
+    bool fieldCoding = false; // the SPS has frame_mbs_only_flag 0
+    bool fieldPic = false;
+    bool bottom = false;
     int bodyBytes = 20; // bytes of pretend slice data after the header
 };
 
@@ -264,6 +267,11 @@ inline Bytes MakeSlice(const SliceSpec& s) {
     w.ue(s.sliceType);
     w.ue(s.pps);
     w.u(s.frameNum, 4);
+    if (s.fieldCoding) {
+        w.u(s.fieldPic, 1);
+        if (s.fieldPic)
+            w.u(s.bottom, 1);
+    }
     if (s.idr)
         w.ue(s.idrPicId);
     w.u(s.pocLsb, 4);
