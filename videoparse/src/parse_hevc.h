@@ -1,0 +1,47 @@
+// H.265 parser: access-unit assembly, VPS and SPS up to the VUI timing.
+#pragma once
+
+#include "parser_base.h"
+
+namespace videoparse {
+
+class CParseHEVCParams : public CParserBase {
+public:
+    CParseHEVCParams() = default;
+    ~CParseHEVCParams() override = default;
+
+    int64_t Create() override;
+    int64_t Release() override;
+    int64_t ReadVideoParams(const uint8_t* data, uint32_t len, VideoInfo* info, int) override;
+    int64_t QuerySliceType(const uint8_t* data, uint32_t len, VideoPicType& type) override;
+    int64_t AddUserData(const uint8_t* frame, uint32_t frameLen, const uint8_t* user,
+                        uint32_t userLen, const uint8_t** out, uint32_t* outLen) override;
+    int64_t GetUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                        uint32_t* outLen) override;
+    int64_t RemoveUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,
+                           uint32_t* outLen) override;
+
+    // Parse the RBSP set with InitReadData, after the 2-byte header; -1 when the
+    // unit is malformed or beyond the standard's limits, and nothing is stored.
+    int64_t ReadVideoParameterSetData(VideoInfo* info);
+    int64_t ReadSequenceParameterSetData(VideoInfo* info);
+    int64_t ReadSliceHeaderData(VideoInfo* info, uint32_t nal_unit_type, int* newPicture);
+
+private:
+    bool MergePending();
+    bool TakePendingIntoNew();
+    void Complete(VideoInfo* info);
+    void DropAccessUnits();
+
+    bool firstSlice_ = true;
+    VideoQueueInfo* current_ = nullptr;
+    // Until the current access unit holds a slice, parameter sets and other
+    // starters join it directly (its record then gathers them all), and a new
+    // picture does not complete it.
+    bool currentHasSlice_ = false;
+    VideoInfo currentInfo_{};
+    VideoQueueInfo* pending_ = nullptr;
+    VideoInfo pendingInfo_{};
+};
+
+} // namespace videoparse
