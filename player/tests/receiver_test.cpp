@@ -96,11 +96,14 @@ TEST_F(Receiver, FollowsFormatChangesWithRecordsModesAndOneScalerEach)
 
     ::testing::internal::CaptureStdout();
     auto* receiver = new receive_example(1, "Test Source");
-    // The script ends, then the source is silent: a "not found" record each second.
+    // The script ends, then the source is silent: a "not found" record each second, the
+    // video one written just before the audio one.
     bool silent = testsupport::waitFor(
         [&] {
             auto values = harness.videoValues();
-            return std::count(values.begin(), values.end(), kNotFound) >= 2;
+            auto audio = harness.audioValues();
+            return std::count(values.begin(), values.end(), kNotFound) >= 2 &&
+                   std::count(audio.begin(), audio.end(), "0/0") >= 2;
         },
         std::chrono::seconds(20));
     delete receiver;
