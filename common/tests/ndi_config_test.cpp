@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "common/helpers.h"
@@ -50,6 +52,12 @@ const ConfigCase kCases[] = {
     {"rxpm of wrong type", R"({"rxpm":["RUDP"]})", "[]", nullptr, nullptr, "{\"ndi\":{" + kPublic + kTail},
     {"backslash and tab escaped", "{}", "{}", nullptr, "a\\b\tc",
      "{\"ndi\":{\"groups\":{\"send\": \"a\\\\b\\tc\",\"recv\": \"a\\\\b\\tc\"}" + kTail},
+    {"empty settings files", "", "", "", "", "{\"ndi\":{" + kPublic + kTail},
+    {"discovery address with quote and backslash", "{}",
+     R"({"ndidisserv":"ndidisservon","ndidisservip":"10.0.0.1\"x\\y"})", nullptr, nullptr,
+     "{\"ndi\":{\"networks\":{\"ips\": \"\",\"discovery\": \"10.0.0.1\\\"x\\\\y\"}," + kPublic + kTail},
+    {"group file with CRLF", "{}", "{}", nullptr, "\"Cams\"\r\n",
+     "{\"ndi\":{\"groups\":{\"send\": \"Cams\\r\",\"recv\": \"Cams\\r\"}" + kTail},
 };
 
 TEST(NdiRxSettings, BuildsTheConfigurationText)
@@ -78,6 +86,35 @@ TEST(NdiRxSettings, SampleResultWithEmptyObjects)
     EXPECT_EQ(getNDIRxSettings(),
               R"({"ndi":{"groups":{"send": "Public","recv": "Public"},"metadata":"Tarnvik Is so Cool",)"
               R"("vendor":{"name":"Tarn-Vik","id":"Q7mLpX2vR9tKc4WzN8hJf3YsD6uB1eGa5oTnV0xHqEw="}}})");
+}
+
+// A settings file that cannot be used, or a key of the wrong type, is one log line each.
+TEST(NdiRxSettings, UnusableSettingsAreLoggedOnce)
+{
+    struct Case {
+        const char* rx;  // null: file missing
+        const char* named;
+    } cases[] = {
+        {nullptr, "tarnvik-ndinet-rx-settings.json"},
+        {"", "tarnvik-ndinet-rx-settings.json"},
+        {"{\"rxpm\":", "tarnvik-ndinet-rx-settings.json"},
+        {"[\"RUDP\"]", "tarnvik-ndinet-rx-settings.json"},
+        {"{\"rxpm\":5}", "rxpm"},
+    };
+    for (const auto& c : cases) {
+        testsupport::Sandbox box;
+        box.writeFile("/etc/tarnvik-ndinet-find-settings.json", "{}");
+        if (c.rx)
+            box.writeFile("/etc/tarnvik-ndinet-rx-settings.json", c.rx);
+        isDebug = true;
+        testing::internal::CaptureStdout();
+        const std::string text = getNDIRxSettings();
+        const std::string log = testing::internal::GetCapturedStdout();
+        isDebug = false;
+        EXPECT_EQ(text, "{\"ndi\":{" + kPublic + kTail) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+        EXPECT_NE(log.find(c.named), std::string::npos) << log;
+    }
 }
 
 TEST(NdiRxSettings, KeepsNonEmptyFinderTexts)

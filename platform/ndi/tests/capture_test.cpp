@@ -277,7 +277,8 @@ TEST_F(StandinTest, SegmentsPlayInOrder) {
   Captured next = captureOne(receiver, 50);
   for (; next.type == NDIlib_frame_type_none; next = captureOne(receiver, 50)) ++timeouts;
   EXPECT_GE(secondsSince(silence), 0.3);
-  EXPECT_GE(timeouts, 4);
+  // At least one capture timed out; how many depends on how busy the machine is.
+  EXPECT_GE(timeouts, 1);
   ASSERT_EQ(next.type, NDIlib_frame_type_video);
   EXPECT_EQ(next.video.FourCC, NDI_LIB_FOURCC('B', 'G', 'R', 'A'));
   EXPECT_EQ(next.video.line_stride_in_bytes, 32 * 4);
@@ -297,7 +298,7 @@ TEST_F(StandinTest, RealtimeFramesComeNoEarlierThanTheirTime) {
   auto start = std::chrono::steady_clock::now();
   NDIlib_recv_instance_t receiver = connect("HOST (Test)");
   for (int frame = 0; frame < 4; ++frame) {
-    Captured c = captureOne(receiver, 1000);
+    Captured c = captureOne(receiver, 5000);
     ASSERT_EQ(c.type, NDIlib_frame_type_video);
     EXPECT_GE(secondsSince(start), frame * 0.1);
     release(receiver, c);

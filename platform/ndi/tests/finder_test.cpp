@@ -22,7 +22,7 @@ std::vector<std::string> currentNames(NDIlib_find_instance_t finder, std::vector
 
 TEST_F(StandinTest, FinderReportsChangesAtTheirTimesOnly) {
   useScenario({{"sources",
-                {{{"name", "A (One)"}, {"url", "10.0.0.2:5961"}, {"vanish_ms", 700}},
+                {{{"name", "A (One)"}, {"url", "10.0.0.2:5961"}, {"vanish_ms", 1500}},
                  {{"name", "B (Two)"}, {"url", "10.0.0.3:5961"}, {"appear_ms", 350}}}}});
   ASSERT_TRUE(NDIlib_initialize());
   auto created = std::chrono::steady_clock::now();
@@ -35,16 +35,25 @@ TEST_F(StandinTest, FinderReportsChangesAtTheirTimesOnly) {
   EXPECT_EQ(currentNames(finder, &urls), (std::vector<std::string>{"A (One)"}));
   EXPECT_EQ(urls, (std::vector<std::string>{"10.0.0.2:5961"}));
 
-  // Nothing changes in the first 350 ms.
-  EXPECT_FALSE(NDIlib_find_wait_for_sources(finder, 100));
-  EXPECT_FALSE(NDIlib_find_wait_for_sources(finder, 0));
+  // Nothing changes in the first 350 ms. A loaded machine may reach these waits late,
+  // so a change counts as an error only when it is reported before its time.
+  bool reported = false;
+  for (uint32_t timeout : {100u, 0u}) {
+    bool changed = NDIlib_find_wait_for_sources(finder, timeout);
+    if (secondsSince(created) < 0.35) {
+      EXPECT_FALSE(changed) << "wait of " << timeout << " ms";
+    }
+    reported = reported || changed;
+  }
 
-  EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 5000));
+  if (!reported) {
+    EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 5000));
+  }
   EXPECT_GE(secondsSince(created), 0.35);
   EXPECT_EQ(currentNames(finder), (std::vector<std::string>{"A (One)", "B (Two)"}));
 
   EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 5000));
-  EXPECT_GE(secondsSince(created), 0.7);
+  EXPECT_GE(secondsSince(created), 1.5);
   EXPECT_EQ(currentNames(finder), (std::vector<std::string>{"B (Two)"}));
 
   // No change is left: the wait lasts its time-out and says so.
@@ -75,12 +84,12 @@ TEST_F(StandinTest, NoSourcesMeansNoChangeAndAnEmptyList) {
 }
 
 TEST_F(StandinTest, AllSourcesVanishingIsAChangeToAnEmptyList) {
-  useScenario({{"sources", {{{"name", "A (One)"}, {"vanish_ms", 100}}}}});
+  useScenario({{"sources", {{{"name", "A (One)"}, {"vanish_ms", 1000}}}}});
   ASSERT_TRUE(NDIlib_initialize());
   NDIlib_find_instance_t finder = NDIlib_find_create_v2();
-  EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 1000));
+  EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 5000));
   EXPECT_EQ(currentNames(finder).size(), 1u);
-  EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 1000));
+  EXPECT_TRUE(NDIlib_find_wait_for_sources(finder, 5000));
   EXPECT_TRUE(currentNames(finder).empty());
   NDIlib_find_destroy(finder);
 }
