@@ -92,6 +92,13 @@ std::unique_ptr<XServer> XServer::startDummyXorg(const std::string& initialMode,
     return server;
 }
 
+bool XServer::connectSecondOutput() const
+{
+    realXrandr(display_, "--addmode DUMMY1 1280x720");
+    realXrandr(display_, "--output DUMMY1 --mode 1280x720 --right-of DUMMY0");
+    return realXrandr(display_, "-q").find("DUMMY1 connected") != std::string::npos;
+}
+
 XServer::~XServer()
 {
     if (pid_ > 0) {

@@ -1,6 +1,7 @@
 // Private X servers for tests, each on a display number of its own.
 //   auto x = testsupport::XServer::startXvfb(1920, 1080);   // drawing (RANDR, GLX, Mesa)
 //   auto x = testsupport::XServer::startDummyXorg();        // real mode switching
+//   x->connectSecondOutput();                               // optional second display
 //   testsupport::ScopedDisplay use(*x);                     // DISPLAY for this scope
 #pragma once
 
@@ -19,6 +20,10 @@ public:
     // several rates), switched to initialMode ("1920x1080" at 60 Hz by default).
     static std::unique_ptr<XServer> startDummyXorg(const std::string& initialMode = "1920x1080", int initialRate = 60);
     ~XServer();
+
+    // Dummy Xorg only: connects its second output, DUMMY1 (listed as disconnected until
+    // then), in mode 1280x720 to the right of the first. Returns false when xrandr refuses.
+    bool connectSecondOutput() const;
 
     const std::string& display() const { return display_; }  // ":N"
     pid_t pid() const { return pid_; }

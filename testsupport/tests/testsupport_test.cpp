@@ -78,3 +78,14 @@ TEST(XServer, DummyXorgSwitchesModes)
     EXPECT_NE(listing.find("current 1280 x 720"), std::string::npos) << listing;
     EXPECT_NE(listing.find("30.00*"), std::string::npos) << listing;
 }
+
+TEST(XServer, DummyXorgConnectsASecondOutput)
+{
+    auto server = testsupport::XServer::startDummyXorg("1920x1080", 60);
+    ASSERT_NE(server, nullptr);
+    EXPECT_NE(testsupport::realXrandr(server->display(), "-q").find("DUMMY1 disconnected"), std::string::npos);
+    ASSERT_TRUE(server->connectSecondOutput());
+    std::string listing = testsupport::realXrandr(server->display(), "-q");
+    EXPECT_NE(listing.find("DUMMY0 connected primary 1920x1080+0+0"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("DUMMY1 connected 1280x720+1920+0"), std::string::npos) << listing;
+}
