@@ -11,6 +11,7 @@ std::string strFindGroups;
 
 nlohmann::json readSettingsObject(const std::string& path)
 {
+    // No exceptions: an unusable settings file must not end the program, its keys take their defaults.
     nlohmann::json settings = nlohmann::json::parse(getFileString(path.c_str()), nullptr, false);
     if (settings.is_discarded() || !settings.is_object()) {
         DebugLog("[Info] %s is missing or not a JSON object, using defaults\n", path.c_str());
@@ -92,6 +93,7 @@ std::string getNDIRxSettings()
         text += sendRecv;
     }
 
+    // Inserted values are escaped: a backslash or control character would otherwise break the JSON.
     const nlohmann::json find = readSettingsObject(tarnvik::fixedPath("/etc/tarnvik-ndinet-find-settings.json"));
     if (settingsString(find, "ndidisserv", "-") == "ndidisservon") {
         text += "\"networks\":{\"ips\": \"" + jsonEscape(extraIPs) + "\",\"discovery\": \"" +
