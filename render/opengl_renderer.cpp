@@ -184,8 +184,8 @@ void kelmf_renderer_opengl_t::surface_size_line(bool enable, bool locked)
         width = m_video_width;
         height = m_video_height;
     }
-    KEL_LOG(true, "[KMFR]I Surface size viewport %dx%d window %dx%d video %dx%d %d\n", m_viewport_width,
-            m_viewport_height, m_output_width, m_output_height, width, height, host_context() ? 1 : 0);
+    KEL_LOG(true, "[KMFR]I Surface size viewport %dx%d window %dx%d video %dx%d %d\n", m_viewport_width.load(),
+            m_viewport_height.load(), m_output_width, m_output_height, width, height, host_context() ? 1 : 0);
 }
 
 uint32_t kelmf_renderer_opengl_t::set_display_property(int width, int height, kelmf_image_format_t format)

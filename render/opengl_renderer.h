@@ -143,8 +143,9 @@ protected:
     GLint m_loc_y = -1, m_loc_u = -1, m_loc_v = -1, m_loc_conv = -1;
     GLuint m_vao = 0, m_vbo = 0, m_ebo = 0;
     float m_background[4] = {0, 0, 0, 0};
-    int m_viewport_width = 1920;
-    int m_viewport_height = 1080;
+    // Written by the drawing side on a surface change, read by the producer's log line.
+    std::atomic<int> m_viewport_width{1920};
+    std::atomic<int> m_viewport_height{1080};
 
     kelmf_x11_display_t* m_display = nullptr;
     kelmf_x11_window_t* m_window = nullptr;
