@@ -37,10 +37,12 @@ bool delta_form(const ccvt_yuv_coef& c, bool sony_form, DeltaRow* d) {
     const int q = k_full >> 6;
     const int k = k_full - 64 * q;
     const int e = (ch == 0 ? 0 : (sony_form ? -128 : off[ch] - 128)) + q;
-    // Coefficients must be signed bytes, sums must fit int16 and the delta a signed byte.
+    // Coefficients must be signed bytes, sums must fit int16 (also with e folded in before
+    // the shift, as the kernel applies it) and the delta a signed byte.
     const int reach = 255 * (std::abs(a[ch]) + std::abs(b[ch])) + std::abs(k);
+    const int reach_folded = 255 * (std::abs(a[ch]) + std::abs(b[ch])) + std::abs(k + 64 * e);
     if (a[ch] < -128 || a[ch] > 127 || b[ch] < -128 || b[ch] > 127 || reach > 32767 ||
-        reach / 64 + 1 + std::abs(e) > 127)
+        reach_folded > 32767 || reach / 64 + 1 + std::abs(e) > 127)
       return false;
     d->a[ch] = a[ch];
     d->b[ch] = b[ch];
@@ -52,7 +54,7 @@ bool delta_form(const ccvt_yuv_coef& c, bool sony_form, DeltaRow* d) {
 }
 
 struct DeltaKernel {
-  __m128i coef[3], k[3], e[3];
+  __m128i coef[3], k[3];  // k holds k + 64 * e: ((s + k) >> 6) + e == (s + k + 64 e) >> 6
   bool copy[3];
 };
 
@@ -62,8 +64,8 @@ CCVT_INLINE __m128i byte_pairs(int a, int b) {
 
 // Deltas of 16 chroma samples as signed bytes.
 CCVT_INLINE __m128i deltas16(__m128i uv_lo, __m128i uv_hi, const DeltaKernel& k, int ch) {
-  const __m128i lo = _mm_add_epi16(_mm_srai_epi16(_mm_add_epi16(_mm_maddubs_epi16(uv_lo, k.coef[ch]), k.k[ch]), 6), k.e[ch]);
-  const __m128i hi = _mm_add_epi16(_mm_srai_epi16(_mm_add_epi16(_mm_maddubs_epi16(uv_hi, k.coef[ch]), k.k[ch]), 6), k.e[ch]);
+  const __m128i lo = _mm_srai_epi16(_mm_add_epi16(_mm_maddubs_epi16(uv_lo, k.coef[ch]), k.k[ch]), 6);
+  const __m128i hi = _mm_srai_epi16(_mm_add_epi16(_mm_maddubs_epi16(uv_hi, k.coef[ch]), k.k[ch]), 6);
   return _mm_packs_epi16(lo, hi);
 }
 
@@ -76,8 +78,7 @@ void rematrix_delta(int width, int height, const Planes& p, const DeltaRow& d) {
   DeltaKernel k;
   for (int ch = 0; ch < 3; ++ch) {
     k.coef[ch] = byte_pairs(d.a[ch], d.b[ch]);
-    k.k[ch] = splat16(d.k[ch]);
-    k.e[ch] = splat16(d.e[ch]);
+    k.k[ch] = splat16(d.k[ch] + 64 * d.e[ch]);
     k.copy[ch] = d.copy[ch];
   }
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));

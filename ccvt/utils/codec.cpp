@@ -11,7 +11,8 @@ namespace {
 
 // Calls visit(nal, size) for each NAL unit after the first start code, until visit
 // returns false. A NAL unit ends at the next start code (without the fourth zero of a
-// 4-byte one); the last one, with no start code after it, runs to the end of the buffer.
+// 4-byte one); the last one, with no start code after it, runs to the end of the buffer
+// when at least four bytes remain (fewer end the walk, as find_start_code gives up there).
 template <typename Visit>
 void walk_nal_units(const uint8_t* data, int len, Visit visit) {
   if (data == nullptr || len <= 0) return;
@@ -23,7 +24,7 @@ void walk_nal_units(const uint8_t* data, int len, Visit visit) {
     const bool next_found =
         n >= 3 && n <= remaining && p[n - 3] == 0 && p[n - 2] == 0 && p[n - 1] == 1;
     if (!next_found) {
-      visit(p, remaining);
+      if (remaining >= 4) visit(p, remaining);
       return;
     }
     if (n < 4) return;  // an empty NAL unit ends the walk

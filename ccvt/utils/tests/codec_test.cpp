@@ -67,6 +67,8 @@ TEST(XqvAnnexB, IdrDetectionTable) {
       {cat({k4, kSps, k3, kPps, k3, kSei, k4, kIdr}), true},
       {cat({k4, kSlice}), false},
       {cat({k4, kSlice, k3, kSlice}), false},
+      {cat({k4, kSps, k4, kPps, k4, {0x65, 0x88, 0x84}}), false},  // a last NAL unit below 4 bytes ends the walk
+      {cat({k4, kSps, k4, kPps, k4, {0x65, 0x88, 0x84, 0x00}}), true},
       {kIdr, false},  // no start code
       {{}, false},
   };

@@ -2,6 +2,7 @@
 // 4-byte and short events, stop without re-arming, the name limit, the START, STOP and
 // ENQ records, and destruction with a read pending.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,7 +48,24 @@ struct Rig {
   void send(const Bytes& b) {
     if (write(peer, b.data(), b.size()) != static_cast<ssize_t>(b.size())) abort();
   }
-  // Runs the event loop until it has nothing left to do or the time is up.
+  // Sends the bytes and runs the event loop until the handler has read them and its
+  // completion has run: waits on the socket, not on a time (the deadline only keeps a
+  // broken handler from hanging the test).
+  void deliver(const Bytes& b) {
+    send(b);
+    io.restart();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (unread() > 0 && std::chrono::steady_clock::now() < deadline)
+      io.run_one_for(std::chrono::milliseconds(50));
+    io.poll();
+  }
+  int unread() {
+    int n = 0;
+    if (ioctl(descriptor->native_handle(), FIONREAD, &n) != 0) abort();
+    return n;
+  }
+  // Runs the event loop until it has nothing left to do (no read pending) or the time is
+  // up; for checks that nothing more happens.
   void drain() {
     io.restart();
     io.run_for(std::chrono::milliseconds(200));
@@ -62,12 +80,9 @@ TEST(XqvIrq, FourByteAndShortEvents) {
     h.set_descriptor(rig.descriptor);
     h.set_callback([](uint32_t w) { printf("event %08X\n", w); });
     h.PostRead();
-    rig.send({0x44, 0x33, 0x22, 0x11});
-    rig.drain();
-    rig.send({0xAA, 0xBB});  // short: reported, still delivered over the last word's bytes
-    rig.drain();
-    rig.send({1, 0, 0, 0});
-    rig.drain();
+    rig.deliver({0x44, 0x33, 0x22, 0x11});
+    rig.deliver({0xAA, 0xBB});  // short: reported, still delivered over the last word's bytes
+    rig.deliver({1, 0, 0, 0});
   });
   const size_t first = out.find("event 11223344\n");
   const size_t warn = out.find("OnHandleEvent(");
@@ -191,11 +206,9 @@ TEST(XqvIrq, MissingDescriptorOrCallbackIsLoggedAndSkipped) {
     h.PostRead();  // no descriptor yet
     h.set_descriptor(rig.descriptor);
     h.PostRead();  // no callback: events are logged and the loop goes on
-    rig.send({1, 0, 0, 0});
-    rig.drain();
+    rig.deliver({1, 0, 0, 0});
     h.set_callback([](uint32_t w) { printf("event %u\n", w); });
-    rig.send({2, 0, 0, 0});
-    rig.drain();
+    rig.deliver({2, 0, 0, 0});
   });
   EXPECT_NE(out.find("): no descriptor\n"), std::string::npos) << out;
   EXPECT_NE(out.find("): no callback\n"), std::string::npos) << out;
