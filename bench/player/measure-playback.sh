@@ -23,13 +23,12 @@ cat > "$root/tmp/scenario.json" <<'SCENARIO'
 {"sources": [{"name": "Measure", "segments": [
   {"video": {"width": 1920, "height": 1080, "rate": [60, 1]}, "audio": {"rate": 48000, "channels": 2, "samples": 800}}]}]}
 SCENARIO
-for n in $(seq 130 160); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
-done
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp +extension GLX > /dev/null 2>&1 &
+# The server picks a free display number and writes it once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension GLX 3> "$root/xvfb.display" > /dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$root/xvfb.display" ] && break; sleep 0.1; done
+display=":$(head -n 1 "$root/xvfb.display")"
 
 PATH="$root/fake-bin:$PATH" TARNVIK_ROOT="$root" DISPLAY="$display" VXR_DEBUG_LEVEL=1 \
   TARNVIK_NDI_SCENARIO="$root/tmp/scenario.json" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$root/tmp/audio.raw" \

@@ -181,14 +181,15 @@ TEST_F(DecodePlayer, NoWindowEndsInOrder)
 {
     startScreen(1920, 1080);  // for the fake xrandr's listing
     writeScenario(R"({"sources": [{"name": "Test Source", "segments": [{"silence_ms": 60000}]}]})");
-    std::string display;
-    for (int n = 170; n < 230 && display.empty(); ++n)
-        if (::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0)
-            display = ":" + std::to_string(n);
-    ASSERT_FALSE(display.empty());
-    testsupport::Process server({"Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-extension", "GLX"});
-    const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-    ASSERT_TRUE(testsupport::waitFor([&] { return ::access(socket.c_str(), F_OK) == 0; }));
+    // The server picks a free display number itself and prints it once it accepts clients,
+    // so no other test's server can be taken for it.
+    testsupport::Process server({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+                                 "-noreset", "-extension", "GLX"});
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.outSoFar().find('\n') != std::string::npos; },
+                                     std::chrono::seconds(30)))
+        << server.errSoFar();
+    const std::string printed = server.outSoFar();
+    const std::string display = ":" + printed.substr(0, printed.find('\n'));
     std::vector<std::string> argv{testsupport::binaryPath("player/decode-player"), "Test Source"};
     auto result = testsupport::runProcess(argv, {{"VXR_DEBUG_LEVEL", "1"},
                                                  {"DISPLAY", display},
@@ -333,7 +334,16 @@ TEST_F(DecodePlayer, LastPictureStaysWhenTheSourceGoesSilent)
     startScreen(1920, 1080);
     playFile(flatFrame(1920, 1080, 200, 128, 128), 1920, 1080, 10, 60000);
     auto p = run({"Test Source"});
-    ASSERT_TRUE(waitForLog(*p, "No data")) << p->outSoFar();
+    auto grey = [&] {
+        Rgb got = Screenshot(x_->display()).at(960, 540);
+        return std::abs(got.r - 200) <= 2 && std::abs(got.g - 200) <= 2 && std::abs(got.b - 200) <= 2;
+    };
+    // The picture first reaches the screen, then the source falls silent and stays so.
+    ASSERT_TRUE(testsupport::waitFor(grey, std::chrono::seconds(60))) << p->outSoFar();
+    const int before = count(p->outSoFar(), "No data");
+    ASSERT_TRUE(testsupport::waitFor([&] { return count(p->outSoFar(), "No data") >= before + 2; },
+                                     std::chrono::seconds(30)))
+        << p->outSoFar();
     Screenshot shot(x_->display());
     Rgb got = shot.at(960, 540);
     EXPECT_NEAR(got.r, 200, 2);
@@ -377,20 +387,29 @@ TEST_F(DecodePlayer, NewAudioGainReachesTheConversions)
     box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 3})");
     EXPECT_TRUE(testsupport::waitFor([&] { return calls().find("reference_level=3") != std::string::npos; },
                                      std::chrono::seconds(30)));
+    // The conversions made after the watcher has read the file, once some are there.
+    auto conversionsAfter = [&](size_t mark) {
+        std::string later;
+        testsupport::waitFor(
+            [&] {
+                later = calls().substr(std::min(mark, calls().size()));
+                return later.find("reference_level=") != std::string::npos;
+            },
+            std::chrono::seconds(30));
+        return later;
+    };
     // A broken file keeps the gain.
     box_.writeFile("/etc/tarnvik-audio-settings.json", "{not json");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const size_t before = calls().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const std::string later = calls().substr(before);
-    EXPECT_NE(later.find("reference_level=3"), std::string::npos);
-    EXPECT_EQ(later.find("reference_level=20"), std::string::npos);
+    ASSERT_TRUE(waitForLog(*p, "missing or not valid JSON, the gain stays 3", 30)) << p->outSoFar();
+    const std::string later = conversionsAfter(calls().size());
+    EXPECT_NE(later.find("reference_level=3"), std::string::npos) << later;
+    EXPECT_EQ(later.find("reference_level=20"), std::string::npos) << later;
     // So does a gain of the wrong type.
     box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": "loud"})");
     ASSERT_TRUE(waitForLog(*p, "\"AudioInGain\" is not an integer, the gain stays 3", 30)) << p->outSoFar();
-    const size_t mark = calls().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_NE(calls().substr(mark).find("reference_level=3"), std::string::npos);
+    const std::string after_type = conversionsAfter(calls().size());
+    EXPECT_NE(after_type.find("reference_level=3"), std::string::npos) << after_type;
+    EXPECT_EQ(after_type.find("reference_level=20"), std::string::npos) << after_type;
     p->signal(SIGTERM);
     auto result = p->wait();
     EXPECT_EQ(result.exitCode, 0);

@@ -199,10 +199,13 @@ TEST_F(Receiver, AudioReopensOnlyForChannelsOrRateAndItsQueueIsBounded)
     playertest::ReceiverHarness harness(scenario, 1280, 720, 100);
     ::testing::internal::CaptureStdout();
     auto* receiver = new receive_example(1, "Test Source");
+    // The "0/0" audio record follows the "not found" video record: wait for both.
     bool silent = testsupport::waitFor(
         [&] {
             auto values = harness.videoValues();
-            return std::count(values.begin(), values.end(), kNotFound) >= 1;
+            auto audio = harness.audioValues();
+            return std::count(values.begin(), values.end(), kNotFound) >= 1 &&
+                   std::count(audio.begin(), audio.end(), "0/0") >= 1;
         },
         std::chrono::seconds(20));
     delete receiver;
