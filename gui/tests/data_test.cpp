@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -29,6 +30,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using testsupport::Argv;
 
@@ -504,6 +506,31 @@ private slots:
         QCOMPARE(doc.toPlainText(), QString("<B&W>\nCaméra 4"));
         doc.setHtml(window->tileLabels[1]->text());
         QCOMPARE(doc.toPlainText(), QString::fromUtf8("Ström-PC\nBühne \"5\""));
+    }
+
+    void filesAreReplacedWholeNotRewrittenInPlace()
+    {
+        // A reader that opened a file before the write still sees the old text in full: the
+        // new text came through another file and a rename, never by truncating this one.
+        const char* const paths[] = {"/etc/tarnvik-source-name", "/etc/tarnvik-source-ip", "/etc/tarnvik-mode",
+                                     "/etc/tarnvik_ndi_src.json", "/srv/tarnvik-web-ui-resources/decoder-src.html"};
+        std::vector<std::unique_ptr<QFile>> readers;
+        for (const char* path : paths) {
+            box().writeFile(path, std::string("old ") + path);
+            readers.push_back(std::make_unique<QFile>(QString::fromStdString(box().path(path))));
+            QVERIFY(readers.back()->open(QIODevice::ReadOnly));
+        }
+        display_video(sourceName(1), sourceUrl(1));
+        window->operationMode = 1;
+        window->saveStateForSettings();
+        window->favourites.clear();
+        window->slotAddNDISources(names(2), urls(2));
+        for (size_t i = 0; i < readers.size(); ++i) {
+            QCOMPARE(readers[i]->readAll().toStdString(), std::string("old ") + paths[i]);
+            QVERIFY(box().readFile(paths[i]) != std::string("old ") + paths[i]);
+        }
+        QCOMPARE(box().readFile("/etc/tarnvik-source-name"), sourceName(1).toUtf8().toStdString());
+        QCOMPARE(box().readFile("/etc/tarnvik-mode"), std::string("decode"));
     }
 
     void tileClickPlaysThatSourceEmptyTileNothing()
