@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,9 +25,12 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using testsupport::Argv;
 
@@ -151,8 +155,12 @@ private slots:
 
     void finderDeliversEighteenOfTwentySources()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(window->names.size(), 18, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->names.size(), 18, 60000);
+        // No later run may redraw the rows under the tests that follow: stop the timer, let a
+        // run it may have started end, and deliver what that run sent.
         window->refreshTimer.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->finderThread.isRunning(), 30000);
+        QCoreApplication::sendPostedEvents();
         QCOMPARE(window->names, names(18));
         QCOMPARE(window->urls, urls(18));
         for (int i = 0; i < MainWindow::kSourceRows; ++i) {
@@ -355,6 +363,31 @@ private slots:
         QCOMPARE(settings.value("CUR_DANTE_AUDIO").toInt(), window->danteAudio);
     }
 
+    void applyAsNonRootRestartsTheNetworkThroughPkexec()
+    {
+        // Run by the test decoder_ui_data_nonroot in a user namespace where we are not root.
+        if (geteuid() == 0)
+            QSKIP("needs a non-root user");
+        box().respond("ip", "default via 192.168.10.1 dev eth0\n");
+        box().respond("xrandr", kXrandr);
+        box().writeFile("/etc/network/interfaces", "iface eth0 inet dhcp\n");
+        openStatus();
+        whenUnlocked();
+        window->slotClickedIPConfigurationStatic();
+        window->ui->lineEditIPAddress->setText("10.1.2.3");
+        window->ui->lineEditIPSubnet->setText("255.255.0.0");
+        window->ui->lineEditIPGateway->setText("10.1.0.1");
+        box().clearCalls();
+        window->slotClickedBtnCloseSetting();
+        QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikRunner"}); }));
+        std::vector<Argv> blocking;
+        for (const Argv& call : box().calls())
+            if (call[0] == "tarnvik-set-staticip" || call[0] == "pkexec" || call[0] == "tarnvik-set-dhcp")
+                blocking.push_back(call);
+        QCOMPARE(blocking, (std::vector<Argv>{{"tarnvik-set-staticip", "non-root", "10.1.2.3", "255.255.0.0", "10.1.0.1"},
+                                              {"pkexec", "systemctl", "restart", "networking"}}));
+    }
+
     void screenModeNotInTheComboIsLeftAlone()
     {
         // The screen runs 1280x720, which the combo does not list: the label stays empty and
@@ -475,6 +508,31 @@ private slots:
         QCOMPARE(doc.toPlainText(), QString::fromUtf8("Ström-PC\nBühne \"5\""));
     }
 
+    void filesAreReplacedWholeNotRewrittenInPlace()
+    {
+        // A reader that opened a file before the write still sees the old text in full: the
+        // new text came through another file and a rename, never by truncating this one.
+        const char* const paths[] = {"/etc/tarnvik-source-name", "/etc/tarnvik-source-ip", "/etc/tarnvik-mode",
+                                     "/etc/tarnvik_ndi_src.json", "/srv/tarnvik-web-ui-resources/decoder-src.html"};
+        std::vector<std::unique_ptr<QFile>> readers;
+        for (const char* path : paths) {
+            box().writeFile(path, std::string("old ") + path);
+            readers.push_back(std::make_unique<QFile>(QString::fromStdString(box().path(path))));
+            QVERIFY(readers.back()->open(QIODevice::ReadOnly));
+        }
+        display_video(sourceName(1), sourceUrl(1));
+        window->operationMode = 1;
+        window->saveStateForSettings();
+        window->favourites.clear();
+        window->slotAddNDISources(names(2), urls(2));
+        for (size_t i = 0; i < readers.size(); ++i) {
+            QCOMPARE(readers[i]->readAll().toStdString(), std::string("old ") + paths[i]);
+            QVERIFY(box().readFile(paths[i]) != std::string("old ") + paths[i]);
+        }
+        QCOMPARE(box().readFile("/etc/tarnvik-source-name"), sourceName(1).toUtf8().toStdString());
+        QCOMPARE(box().readFile("/etc/tarnvik-mode"), std::string("decode"));
+    }
+
     void tileClickPlaysThatSourceEmptyTileNothing()
     {
         window->favourites = QStringList{sourceName(5)};
@@ -490,7 +548,7 @@ private slots:
         QCOMPARE(box().readFile("/etc/tarnvik-source-ip"), sourceUrl(5).toStdString());
         QVERIFY(testsupport::waitFor([] { return hasCall("systemctl", {"systemctl", "restart", "TarnvikRunner"}); }));
         QVERIFY(window->tileButtons[0]->styleSheet().contains("border: 3px solid #01ff46;"));
-        QTRY_COMPARE(window->tileButtons[0]->geometry(), QRect(0, 0, 394, 226));
+        QTRY_COMPARE_WITH_TIMEOUT(window->tileButtons[0]->geometry(), QRect(0, 0, 394, 226), 30000);
 
         std::remove(box().path("/etc/tarnvik-source-name").c_str());
         box().clearCalls();
@@ -539,6 +597,51 @@ private slots:
         QVERIFY(!lost.found);
         setenv("TARNVIK_NDI_SCENARIO", saved.c_str(), 1);
         ndi_standin_reset();
+    }
+
+    void chosenSourceReachesARunningPlayer()
+    {
+        const std::string player = testsupport::binaryPath("player/decode-player");
+        if (access(player.c_str(), X_OK) != 0)
+            QSKIP("decode-player is not built");
+        // The player's own stand-in world: the same names, silent, and its own call log.
+        std::string sources;
+        for (int i : {0, 3})
+            sources += std::string(i ? ", " : "") + "{\"name\": \"" + sourceName(i).toUtf8().toStdString() +
+                       "\", \"segments\": [{\"silence_ms\": 600000}]}";
+        box().writeFile("/tmp/player-scenario.json", "{\"sources\": [" + sources + "]}");
+        box().respond("xrandr", kXrandr);
+        box().writeFile("/etc/tarnvik-source-name", sourceName(0).toUtf8().toStdString());
+        const std::string playerLog = box().path("/tmp/player-ndi.log");
+        testsupport::Process running({player, sourceName(0).toUtf8().toStdString()},
+                                     {{"VXR_DEBUG_LEVEL", "1"},
+                                      {"SDL_AUDIODRIVER", "disk"},
+                                      {"SDL_DISKAUDIOFILE", box().path("/tmp/player-audio.raw")},
+                                      {"TARNVIK_NDI_SCENARIO", box().path("/tmp/player-scenario.json")},
+                                      {"TARNVIK_NDI_LOG", playerLog},
+                                      {"ASAN_OPTIONS", "detect_leaks=0"}});
+        auto playerSaid = [&running](const QString& text) {
+            return testsupport::waitFor(
+                [&] { return running.outSoFar().find(text.toUtf8().toStdString()) != std::string::npos; },
+                std::chrono::seconds(60));
+        };
+        QVERIFY2(playerSaid("Channel 1 is connecting to " + sourceName(0) + "."), running.outSoFar().c_str());
+
+        // The user picks the favourite tile of source 3.
+        window->favourites = QStringList{sourceName(3)};
+        window->slotAddNDISources(names(6), urls(6));
+        window->favouritesOverlay->show();
+        QTest::mouseClick(window->tileButtons[0], Qt::LeftButton);
+        QCOMPARE(window->playingSource, 3);
+
+        QVERIFY2(playerSaid("Changed source name: " + sourceName(3) + "\n"), running.outSoFar().c_str());
+        QVERIFY2(playerSaid("Channel 1 is connecting to " + sourceName(3) + "."), running.outSoFar().c_str());
+        const std::string wanted = "NDIlib_recv_create_v4 source=\"" + sourceName(3).toUtf8().toStdString() + "\"";
+        QVERIFY(testsupport::waitFor([&] { return box().readFile("/tmp/player-ndi.log").find(wanted) != std::string::npos; }));
+        running.signal(SIGTERM);
+        const auto result = running.wait(std::chrono::seconds(60));
+        QVERIFY(!result.timedOut);
+        QCOMPARE(result.exitCode, 0);
     }
 
 private:

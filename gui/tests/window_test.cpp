@@ -17,7 +17,9 @@
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
+#include <QToolBar>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -109,7 +111,7 @@ private slots:
         window = std::make_unique<MainWindow>();
         window->setWindowTitle("Tarnvik");
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), 30000));
     }
 
     void cleanupTestCase()
@@ -160,6 +162,111 @@ private slots:
         QCOMPARE(form.lblSrcListTitle->font().family(), QString("Lato"));
         QCOMPARE(form.lblSrcListTitle->font().pointSize(), 25);
         QCOMPARE(form.lblSrcListTitle->font().weight(), 75);
+    }
+
+    void formStylesFollowTheirFamilies()
+    {
+        QMainWindow host;
+        Ui_MainWindow form;
+        form.setupUi(&host);
+        // Compared without white space: the families fix the declarations, not their layout.
+        auto squeezed = [](QString text) { return text.remove(QRegularExpression("\\s")); };
+        auto style = [&](const char* name) {
+            QWidget* w = host.findChild<QWidget*>(name);
+            if (w == nullptr)
+                qFatal("no widget %s", name);
+            return squeezed(w->styleSheet());
+        };
+        auto expectParts = [&](const char* name, const QStringList& parts) {
+            const QString sheet = style(name);
+            for (const QString& part : parts)
+                QVERIFY2(sheet.contains(squeezed(part)), qPrintable(QString(name) + " lacks " + part));
+        };
+        const QString lineEdit = "background-color: #121212;\nborder-radius: 8px;\ncolor:#505050;\nfont-family:Lato;\n"
+                                 "font-weight:bold;\nfont-size:48px;";
+        for (const char* name : {"lineEditScreenName", "lineEditIPAddress", "lineEditIPSubnet", "lineEditPIN",
+                                 "lineEditIPGateway"})
+            QCOMPARE(host.findChild<QWidget*>(name)->styleSheet(), lineEdit);
+        for (const char* name : {"frmStatusSection_setting", "frmSettingSection_setting"})
+            QCOMPARE(host.findChild<QWidget*>(name)->styleSheet(), QString("background-color:#222222;\nborder-radius: 16px;"));
+        QCOMPARE(form.frameSrcSideBar->styleSheet(), QString("background-color:#222222;\nborder-style:inset;"));
+        expectParts("stackedWidget", {"background-color:rgb(70, 70, 70)"});
+        expectParts("stackedPageMain", {"background-color:rgb(0,0,128)"});
+        expectParts("stackedPageSetting", {"background-color:rgb(18,18,18)"});
+        expectParts("lblForMouse", {"background-color:#000000"});
+        expectParts("lblVideoWindow", {"background-color:rgb(255,0,0)"});
+
+        // A: icon buttons, translucent picture and the full one on hover.
+        const struct {
+            const char* name;
+            const char* picture;
+        } icons[] = {{"btnClose", "close_icon_x"},         {"btnCloseSetting", "close_icon_x"},
+                     {"btnCloseFavourite", "close_icon_x"}, {"btnFavourite", "favourite_sources"},
+                     {"btnFavouriteSetting", "favourite_sources"}, {"btnSetting", "screen_setting"},
+                     {"btnSrcList", "sources_list"},       {"btnSrcListSetting", "sources_list"}};
+        for (const auto& icon : icons) {
+            const QString selector = icon.name == QString("btnCloseFavourite") ? "QPushButton" : QString("#") + icon.name;
+            expectParts(icon.name, {selector + "{", "background-color:transparent", "border:none",
+                                    QString("border-image:url(:/icons/%1_translucent)").arg(icon.picture),
+                                    selector + ":hover{border-image:url(:/icons/" + icon.picture + ")"});
+            auto* button = host.findChild<QPushButton*>(icon.name);
+            QVERIFY(!button->isFlat());
+            QVERIFY(button->minimumWidth() >= 60 && button->minimumHeight() >= 60);
+            QVERIFY(button->maximumWidth() <= 120 && button->maximumHeight() <= 120);
+        }
+        // B: logos.
+        for (const char* name : {"lblLogo", "lblLogoSetting"})
+            expectParts(name, {"background-color:transparent", "border:none",
+                               "border-image:url(:/icons/tarnvik_logo_translucent)"});
+        // D and E: section titles green, titles and values grey, group titles light grey.
+        const QStringList bold48 = {"font-family:Lato", "font-weight:bold", "font-size:48px"};
+        for (const char* name : {"lblStatusSectionTitle_setting", "lblSettingSectionTitle_setting"})
+            expectParts(name, QStringList{"color:#22b24c"} + bold48);
+        for (const char* name : {"lblOperationTitle_setting", "lblNetworkTitle_setting", "lblSecurityTitle_setting"})
+            expectParts(name, QStringList{"color:#c8c8c8"} + bold48);
+        for (QLabel* label : host.findChildren<QLabel*>()) {
+            const QString name = label->objectName();
+            const bool inSection = label->parentWidget() == form.frmStatusSection_setting ||
+                                   label->parentWidget() == form.frmSettingSection_setting;
+            if (!inSection || name.startsWith("lblStatusSection") || name.startsWith("lblSettingSection") ||
+                name == "lblOperationTitle_setting" || name == "lblNetworkTitle_setting" ||
+                name == "lblSecurityTitle_setting")
+                continue;
+            expectParts(qPrintable(name), QStringList{"color:#707070"} + bold48);
+        }
+        // F: option and restart buttons, selected or unselected at design time.
+        const QStringList both = QStringList{"border-radius:40px", ":hover{border:4px solid #ffffff"} + bold48;
+        for (const char* name : {"btnRestartDevice", "btnRestartVideo", "btnOperatingModeDecode",
+                                 "btnNoVideoSrcBehaviourStandard", "btnDanteAudioEnable", "btnIPConfigurationDhcp",
+                                 "btnSecurityDisabled"})
+            expectParts(name, QStringList{"color:#ffffff", "background-color:#22b24c"} + both);
+        for (const char* name : {"btnOperatingModeEncode", "btnNoVideoSrcBehaviourBack", "btnNoVideoSrcBehaviourCustom",
+                                 "btnDanteAudioDisable", "btnIPConfigurationStatic", "btnSecurityEnabled"})
+            expectParts(name, QStringList{"color:#505050", "background-color:#121212"} + both);
+        // H: combo boxes.
+        for (const char* name : {"comboScreenResolution", "comboDisplayMode"})
+            expectParts(name, QStringList{"background-color:#121212", "border-radius:8px", "color:#505050",
+                                          "::drop-down{width:80px;height:80px;border-width:0px",
+                                          "::down-arrow{width:25px;height:25px;image:url(:/icons/down_arrow)"} +
+                                  bold48);
+        // I: the eye button.
+        expectParts("btnPINShow", {"background-color:#121212", "border-radius:8px",
+                                   "border-image:url(:/icons/pswd_eye_hidden)",
+                                   ":hover{border-image:url(:/icons/pswd_eye_hidden_hover)"});
+        // The source list.
+        expectParts("lblSrcListTitle", {"color:rgb(255,255,255)"});
+        expectParts("lineSrcListSeperator", {"rgb(112, 112, 112)"});
+        QCOMPARE(form.lineSrcListSeperator->frameShape(), QFrame::HLine);
+        QCOMPARE(form.lineSrcListSeperator->frameShadow(), QFrame::Sunken);
+        expectParts("scrollAreaSources", {"border-style:inset", "QScrollBar:vertical{background:#121212;width:44px;border-radius:22px",
+                                          "::handle:vertical{background:#282828;border-radius:18px;max-width:36px;margin:4px 4px 4px 4px",
+                                          "::add-line:vertical,QScrollBar::sub-line:vertical{height:0px",
+                                          "::add-page:vertical,QScrollBar::sub-page:vertical{height:0px"});
+        for (QFrame* frame : {form.frmStatusSection_setting, form.frmSettingSection_setting, form.frameSrcSideBar}) {
+            QCOMPARE(frame->frameShape(), QFrame::StyledPanel);
+            QCOMPARE(frame->frameShadow(), QFrame::Raised);
+        }
+        QCOMPARE(host.toolBarArea(form.mainToolBar), Qt::TopToolBarArea);
     }
 
     void addressFieldsTakeOnlyWhatTheMaskAllows_data()
@@ -537,7 +644,7 @@ private slots:
         QCOMPARE(animation->easingCurve().type(), QEasingCurve::OutSine);
         QCOMPARE(animation->startValue().toRect(), edges(W, 0, W + S - 1, H - 1));
         QCOMPARE(animation->endValue().toRect(), edges(W - S, 0, W - 1, H - 1));
-        QTRY_COMPARE(bar->findChild<QPropertyAnimation*>(), static_cast<QPropertyAnimation*>(nullptr));
+        QTRY_COMPARE_WITH_TIMEOUT(bar->findChild<QPropertyAnimation*>(), static_cast<QPropertyAnimation*>(nullptr), 30000);
         QCOMPARE(bar->geometry(), edges(W - S, 0, W - 1, H - 1));
         QTest::keyRelease(window.get(), Qt::Key_3);
         QVERIFY(bar->isHidden());
