@@ -81,9 +81,10 @@ CCVT_INLINE void store_px24(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
   const auto& t = kPx24Masks<kLayout>;
   #pragma GCC unroll 3
   for (int o = 0; o < 3; ++o) {
-    const auto mask = [&](int c) { return _mm_load_si128(reinterpret_cast<const __m128i*>(t.m[o][c])); };
-    store16(dst + 16 * o, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(c0, mask(0)), _mm_shuffle_epi8(c1, mask(1))),
-                                       _mm_shuffle_epi8(c2, mask(2))));
+    const auto gather = [&](__m128i c, int ch) {
+      return _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(t.m[o][ch])));
+    };
+    store16(dst + 16 * o, _mm_or_si128(_mm_or_si128(gather(c0, 0), gather(c1, 1)), gather(c2, 2)));
   }
 }
 
