@@ -46,29 +46,55 @@ CCVT_INLINE void store_px32(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
   store16(dst + 48, _mm_unpackhi_epi16(hi01, hi2z));
 }
 
-// 16 pixels of channels c0, c1, c2 as c0 c1 c2, 48 bytes.
-CCVT_INLINE void store_px24(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i squeeze = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  const __m128i lo01 = _mm_unpacklo_epi8(c0, c1);
-  const __m128i hi01 = _mm_unpackhi_epi8(c0, c1);
-  const __m128i lo2z = _mm_unpacklo_epi8(c2, zero);
-  const __m128i hi2z = _mm_unpackhi_epi8(c2, zero);
-  const __m128i q0 = _mm_shuffle_epi8(_mm_unpacklo_epi16(lo01, lo2z), squeeze);
-  const __m128i q1 = _mm_shuffle_epi8(_mm_unpackhi_epi16(lo01, lo2z), squeeze);
-  const __m128i q2 = _mm_shuffle_epi8(_mm_unpacklo_epi16(hi01, hi2z), squeeze);
-  const __m128i q3 = _mm_shuffle_epi8(_mm_unpackhi_epi16(hi01, hi2z), squeeze);
-  store16(dst, _mm_or_si128(q0, _mm_slli_si128(q1, 12)));
-  store16(dst + 16, _mm_or_si128(_mm_srli_si128(q1, 4), _mm_slli_si128(q2, 8)));
-  store16(dst + 32, _mm_or_si128(_mm_srli_si128(q2, 8), _mm_slli_si128(q3, 4)));
+// Where pixel p of 16 sits in a channel vector: in pixel order, or with the even pixels
+// in bytes 0..7 and the odd ones in bytes 8..15 (as the YV12 kernel packs them).
+enum class Layout { kPixel, kEvenOdd };
+
+constexpr int byte_of(Layout layout, int p) {
+  return layout == Layout::kPixel ? p : (p % 2 == 0 ? p / 2 : 8 + p / 2);
 }
 
-template <bool kBgr, int kBpp>
+// pshufb masks that gather channel c of the 16 pixels into output vector o of the 48
+// packed bytes (-128 writes a zero byte).
+struct Px24Masks {
+  alignas(16) int8_t m[3][3][16];  // [o][c][byte]
+};
+
+constexpr Px24Masks px24_masks(Layout layout) {
+  Px24Masks t{};
+  for (int o = 0; o < 3; ++o)
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 16; ++i) {
+        const int j = 16 * o + i;
+        t.m[o][c][i] = static_cast<int8_t>(j % 3 == c ? byte_of(layout, j / 3) : -128);
+      }
+  return t;
+}
+
+template <Layout kLayout>
+inline constexpr Px24Masks kPx24Masks = px24_masks(kLayout);
+
+// 16 pixels of channels c0, c1, c2 as c0 c1 c2, 48 bytes: each output vector is three
+// pshufb gathers OR-ed, which also undoes the even/odd layout for free.
+template <Layout kLayout>
+CCVT_INLINE void store_px24(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
+  const auto& t = kPx24Masks<kLayout>;
+  #pragma GCC unroll 3
+  for (int o = 0; o < 3; ++o) {
+    const auto gather = [&](__m128i c, int ch) {
+      return _mm_shuffle_epi8(c, _mm_load_si128(reinterpret_cast<const __m128i*>(t.m[o][ch])));
+    };
+    store16(dst + 16 * o, _mm_or_si128(_mm_or_si128(gather(c0, 0), gather(c1, 1)), gather(c2, 2)));
+  }
+}
+
+template <bool kBgr, int kBpp, Layout kLayout = Layout::kPixel>
 CCVT_INLINE void store_px(uint8_t* dst, __m128i r, __m128i g, __m128i b) {
+  static_assert(kBpp == 3 || kLayout == Layout::kPixel, "32-bit stores take pixel order");
   if constexpr (kBpp == 4) {
     if constexpr (kBgr) store_px32(dst, b, g, r); else store_px32(dst, r, g, b);
   } else {
-    if constexpr (kBgr) store_px24(dst, b, g, r); else store_px24(dst, r, g, b);
+    if constexpr (kBgr) store_px24<kLayout>(dst, b, g, r); else store_px24<kLayout>(dst, r, g, b);
   }
 }
 

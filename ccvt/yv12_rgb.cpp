@@ -41,10 +41,10 @@ CCVT_INLINE PlainTerms plain_terms(__m128i cbcr, const PlainKernel& k) {
           _mm_add_epi16(_mm_maddubs_epi16(k.kb, cbcr), k.bias)};
 }
 
-CCVT_INLINE __m128i plain_channel(__m128i ye, __m128i yo, __m128i t, const PlainKernel& k) {
-  const __m128i packed = _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ye, t), 6),
-                                          _mm_srai_epi16(_mm_adds_epi16(yo, t), 6));
-  return _mm_shuffle_epi8(packed, k.interleave);
+// One channel of 16 pixels as bytes, even pixels first.
+CCVT_INLINE __m128i plain_channel(__m128i ye, __m128i yo, __m128i t) {
+  return _mm_packus_epi16(_mm_srai_epi16(_mm_adds_epi16(ye, t), 6),
+                          _mm_srai_epi16(_mm_adds_epi16(yo, t), 6));
 }
 
 template <bool kBgr, int kBpp>
@@ -52,8 +52,15 @@ CCVT_INLINE void plain_px16(const uint8_t* y, uint8_t* d, const PlainTerms& t, c
   const __m128i yb = load16(y);
   const __m128i ye = _mm_maddubs_epi16(yb, k.gain_even);
   const __m128i yo = _mm_maddubs_epi16(yb, k.gain_odd);
-  store_px<kBgr, kBpp>(d, plain_channel(ye, yo, t.r, k), plain_channel(ye, yo, t.g, k),
-                       plain_channel(ye, yo, t.b, k));
+  const __m128i r = plain_channel(ye, yo, t.r);
+  const __m128i g = plain_channel(ye, yo, t.g);
+  const __m128i b = plain_channel(ye, yo, t.b);
+  if constexpr (kBpp == 3) {
+    store_px<kBgr, kBpp, Layout::kEvenOdd>(d, r, g, b);  // the gathers reorder
+  } else {
+    store_px<kBgr, kBpp>(d, _mm_shuffle_epi8(r, k.interleave), _mm_shuffle_epi8(g, k.interleave),
+                         _mm_shuffle_epi8(b, k.interleave));
+  }
 }
 
 template <bool kBgr, int kBpp>

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/convert_from.h>
+#include <libyuv/cpu_id.h>
 #include <libyuv/planar_functions.h>
 
 #include <cstring>
@@ -35,6 +36,16 @@ Frame& frame() {
 
 // Time is per 1920x1080 frame; items are frames.
 void finish(benchmark::State& state) { state.SetItemsProcessed(state.iterations()); }
+
+// libyuv held to the instruction sets our converters may use (SSE2, SSSE3), for reference
+// beside its best path.
+struct LibyuvSsse3Only {
+  LibyuvSsse3Only() {
+    libyuv::MaskCpuFlags(libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 |
+                         libyuv::kCpuHasSSSE3);
+  }
+  ~LibyuvSsse3Only() { libyuv::MaskCpuFlags(-1); }
+};
 
 void BM_ccvt_yv12_rgb32(benchmark::State& state) {
   XqvUtils::g_log_level = 5;  // no trace line per call
@@ -131,13 +142,29 @@ void BM_libyuv_I420Copy(benchmark::State& state) {
   finish(state);
 }
 
+void BM_libyuv_I420ToARGB_ssse3(benchmark::State& state) {
+  const LibyuvSsse3Only ssse3;
+  BM_libyuv_I420ToARGB(state);
+}
+void BM_libyuv_I420ToRGB24_ssse3(benchmark::State& state) {
+  const LibyuvSsse3Only ssse3;
+  BM_libyuv_I420ToRGB24(state);
+}
+void BM_libyuv_YUY2ToARGB_ssse3(benchmark::State& state) {
+  const LibyuvSsse3Only ssse3;
+  BM_libyuv_YUY2ToARGB(state);
+}
+
 BENCHMARK(BM_ccvt_yv12_rgb32);
 BENCHMARK(BM_libyuv_I420ToARGB);
+BENCHMARK(BM_libyuv_I420ToARGB_ssse3);
 BENCHMARK(BM_ccvt_yv12_rgb24);
 BENCHMARK(BM_libyuv_I420ToRGB24);
+BENCHMARK(BM_libyuv_I420ToRGB24_ssse3);
 BENCHMARK(BM_ccvt_yv12_rgb32_sony);
 BENCHMARK(BM_ccvt_yuy2_rgb32);
 BENCHMARK(BM_libyuv_YUY2ToARGB);
+BENCHMARK(BM_libyuv_YUY2ToARGB_ssse3);
 BENCHMARK(BM_ccvt_yv12_bt2020);
 BENCHMARK(BM_ccvt_yv12_sony);
 BENCHMARK(BM_copy_memcpy_planes);
