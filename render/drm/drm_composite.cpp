@@ -464,7 +464,8 @@ void ConvertThread::handleFrame(PreviewFrame frame)
     }
     if (primaryPlane && format != NV12) {
         // The primary plane's paths read NV12 planes; anything else would be read past its end.
-        KEL_LOG(true, "[KMFR]W %s: primary window only support NV12\n", getThreadName());
+        if (m_warnedFormat.exchange(format) != format)
+            KEL_LOG(true, "[KMFR]W %s: primary window only support NV12\n", getThreadName());
         released.add(frame);
         return;
     }
@@ -515,6 +516,7 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
     bool changed = false;
     bool shown = false;
     bufinfo src, dst;
+    int32_t videoWidth = 0, videoHeight = 0;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_previewsValid) {
@@ -524,6 +526,8 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
             return;
         }
         const auto vw = static_cast<int32_t>(m_videoWidth), vh = static_cast<int32_t>(m_videoHeight);
+        videoWidth = vw;
+        videoHeight = vh;
         // Clipped to the buffer: nothing is written past its mapping.
         const int32_t bw = static_cast<int32_t>(std::min<uint64_t>(primary->width, INT32_MAX));
         const int32_t bh = static_cast<int32_t>(std::min<uint64_t>(primary->height, INT32_MAX));
@@ -570,8 +574,8 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
             changed = comp->composite(false, primary, overlay);
         }
     }
-    KEL_LOG(KEL_BUFFER_ON(1), "[KMFR]I video %dx%d src %08x %d.%d %dx%d dst %08x %d.%d %dx%d\n", m_videoWidth,
-            m_videoHeight, src.format, src.x, src.y, src.width, src.height, dst.format, dst.x, dst.y, dst.width,
+    KEL_LOG(KEL_BUFFER_ON(1), "[KMFR]I video %dx%d src %08x %d.%d %dx%d dst %08x %d.%d %dx%d\n", videoWidth,
+            videoHeight, src.format, src.x, src.y, src.width, src.height, dst.format, dst.x, dst.y, dst.width,
             dst.height);
     if (!shown) {
         comp->returnDisplayBuffer(primary);

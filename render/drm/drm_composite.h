@@ -291,6 +291,7 @@ private:
     void advance(int next, FrameList& released);
 
     bool m_previewsValid = false;
+    std::atomic<uint32_t> m_warnedFormat{NV12};  // last format refused, warned once
     int32_t m_windowId = 0;
     int32_t m_dstX = 0, m_dstY = 0, m_dstWidth = 0, m_dstHeight = 0;
     int32_t m_current = -1;

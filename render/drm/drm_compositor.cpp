@@ -19,6 +19,13 @@ constexpr unsigned long kMaxModeSide = 16384;
 
 bool fitsInt32(unsigned long v) { return v <= static_cast<unsigned long>(INT32_MAX); }
 
+kelmf_display_t* makeX11DisplayServer() { return new kelmf_x11_display_t(nullptr, true); }
+void destroyX11DisplayServer(kelmf_display_t* d) { delete static_cast<kelmf_x11_display_t*>(d); }
+
+const kelmf_drm_compositor_t::display_server_factory_t kX11DisplayServer{makeX11DisplayServer,
+                                                                          destroyX11DisplayServer};
+std::atomic<const kelmf_drm_compositor_t::display_server_factory_t*> g_displayServerFactory{&kX11DisplayServer};
+
 }  // namespace
 
 class kelmf_drm_compositor_t::Busy {
@@ -39,6 +46,21 @@ public:
 private:
     kelmf_drm_compositor_t& m_c;
 };
+
+void kelmf_drm_compositor_t::setDisplayServerFactory(const display_server_factory_t* factory)
+{
+    g_displayServerFactory.store(factory ? factory : &kX11DisplayServer);
+}
+
+void kelmf_drm_compositor_t::releaseDisplayServer()
+{
+    if (!m_displayServer)
+        return;
+    // Its own connection, opened by the first start.
+    m_displayServer->close();
+    m_destroyDisplayServer(m_displayServer);
+    m_displayServer = nullptr;
+}
 
 kelmf_drm_compositor_t::~kelmf_drm_compositor_t()
 {
@@ -64,12 +86,7 @@ kelmf_drm_compositor_t::~kelmf_drm_compositor_t()
         window = nullptr;
     }
     freeDisplayEntries();
-    if (m_displayServer) {
-        if (m_displayServer->ownsConnection())
-            m_displayServer->close();
-        delete m_displayServer;
-        m_displayServer = nullptr;
-    }
+    releaseDisplayServer();
     if (kelmo_mf_drm_modeset_t* device = m_device.exchange(nullptr))
         modeset_close(device);
 }
@@ -138,8 +155,11 @@ uint32_t kelmf_drm_compositor_t::start()
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I start: client %d\n", m_clients);
         if (m_clients == 1) {
             // Master mode drives the outputs itself and needs no X server.
-            if (!m_master && !m_displayServer)
-                m_displayServer = new kelmf_x11_display_t(nullptr, true);
+            if (!m_master && !m_displayServer) {
+                const display_server_factory_t* factory = g_displayServerFactory.load();
+                m_displayServer = factory->make();
+                m_destroyDisplayServer = factory->destroy;
+            }
             result = static_cast<uint32_t>(startLock(lock, released));
             if (result == 0) {
                 m_running.store(true);
@@ -184,12 +204,8 @@ uint32_t kelmf_drm_compositor_t::stop()
         Lock lock(m_mutex);
         Busy busy(*this, lock);
         // Only when no start came in meanwhile and no event thread uses it.
-        if (m_clients == 0 && !m_eventThread.joinable() && m_displayServer) {
-            if (m_displayServer->ownsConnection())
-                m_displayServer->close();
-            delete m_displayServer;
-            m_displayServer = nullptr;
-        }
+        if (m_clients == 0 && !m_eventThread.joinable())
+            releaseDisplayServer();
     }
     released.releaseAll();
     return KELMF_OK;

@@ -12,7 +12,7 @@
 #include "fps_statics.h"
 #include "renderer_interface.h"
 
-class kelmf_x11_display_t;
+class kelmf_display_t;
 
 struct kelmf_drm_window_t {
     uint64_t video_width = 0;
@@ -58,6 +58,14 @@ public:
     bool isRunning() const { return m_running.load(); }
     bool isMaster() const { return m_master; }
 
+    // Makes the display server of client mode (by default the X11 display with the root
+    // watched); a test stands in for the X server here.
+    struct display_server_factory_t {
+        kelmf_display_t* (*make)();
+        void (*destroy)(kelmf_display_t*);
+    };
+    static void setDisplayServerFactory(const display_server_factory_t* factory);
+
 private:
     struct display_entry_t {
         modeset_display_t* display;
@@ -97,7 +105,9 @@ private:
     std::atomic<kelmo_mf_drm_modeset_t*> m_device{nullptr};
     display_entry_t* m_displays[kMaxDisplays] = {};
     kelmf_drm_window_t* m_windows[kMaxWindows] = {};
-    kelmf_x11_display_t* m_displayServer = nullptr;
+    kelmf_display_t* m_displayServer = nullptr;
+    void (*m_destroyDisplayServer)(kelmf_display_t*) = nullptr;
+    void releaseDisplayServer();
     // Serialises the calls on the display server's connection (event thread and callers).
     std::mutex m_x11Mutex;
 };

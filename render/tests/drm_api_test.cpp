@@ -260,7 +260,8 @@ protected:
             return false;
         auto fb = m_device->framebuffer(before.fb_id);
         const vkms::PlaneState after = m_device->plane(overlayPlane(display));
-        if (!fb || after.updates != before.updates)
+        // The windows' pictures are NV12 (the modeset's own ARGB buffer can sit there too).
+        if (!fb || after.updates != before.updates || fb->format != DRM_FORMAT_NV12)
             return false;
         *out = std::move(*fb);
         return true;
@@ -357,24 +358,27 @@ TEST_F(DrmApiTest, PicturesShowWhereTheGeometrySays)
     struct Case {
         const char* name;
         int videoWidth, videoHeight, padding;
-        int windowWidth, windowHeight;
+        int windowX, windowY, windowWidth, windowHeight;
+        int shownWidth, shownHeight;  // the picture on the plane
         bool scaled;
     } cases[] = {
-        {"downscale", 640, 200, 64, 320, 100, true},
-        {"upscale", 160, 50, 32, 320, 100, true},
-        {"kept", 320, 100, 16, 320, 100, false},
-        {"odd window", 640, 200, 0, 321, 101, true},
+        {"downscale", 640, 200, 64, 100, 10, 320, 100, 320, 100, true},
+        {"upscale", 160, 50, 32, 100, 10, 320, 100, 320, 100, true},
+        {"kept", 320, 100, 16, 100, 10, 320, 100, 320, 100, false},
+        {"odd window", 640, 200, 0, 100, 10, 321, 101, 320, 100, true},
+        // Clipped to the display's buffer (1000 x 120).
+        {"larger than the display", 1920, 300, 0, 0, 0, 1200, 150, 1000, 120, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         makeRenderer();
         Ledger ledger;
         {
-            const unsigned id = window(KEL_PLANE_PRIMARY, 100, 10, c.windowWidth, c.windowHeight, c.videoWidth,
-                                       c.videoHeight);
+            const unsigned id = window(KEL_PLANE_PRIMARY, c.windowX, c.windowY, c.windowWidth, c.windowHeight,
+                                       c.videoWidth, c.videoHeight);
             ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
             Picture a(c.videoWidth, c.videoHeight, c.padding, 1), b(c.videoWidth, c.videoHeight, c.padding, 2);
-            const int w = c.windowWidth & ~1, h = c.windowHeight & ~1;
+            const int w = c.shownWidth, h = c.shownHeight;
             const Scaled wantA = c.scaled ? reference(a, w, h) : unscaled(a);
             const Scaled wantB = c.scaled ? reference(b, w, h) : unscaled(b);
             Feeder feeder(m_handle, id, {&a, &b}, ledger);
@@ -384,7 +388,7 @@ TEST_F(DrmApiTest, PicturesShowWhereTheGeometrySays)
             int samples = 0;
             ASSERT_TRUE(eventually([&] {
                 vkms::Framebuffer fb;
-                if (!look(0, 100, 10, w, h, &fb))
+                if (!look(0, c.windowX, c.windowY, w, h, &fb))
                     return false;
                 const int dA = difference(fb, wantA), dB = difference(fb, wantB);
                 const bool isA = dA >= 0 && dA <= 1, isB = dB >= 0 && dB <= 1;
