@@ -280,6 +280,34 @@ TEST_F(DrmClientTest, XOutputsLayTheDisplaysOutAndAScreenChangeRebuilds)
         EXPECT_EQ(c, 1) << n;
 }
 
+TEST_F(DrmClientTest, DestroyedWhileStartedStopsFully)
+{
+    g_x.made.store(0);
+    std::atomic<int> released{0};
+    // Outlive the compositor: frames in flight point at them.
+    std::vector<uint8_t> y(64 * 32), uv(64 * 16);
+    {
+        kelmf_drm_compositor_t compositor;
+        ASSERT_EQ(compositor.init(false), 0u);
+        unsigned id = 0;
+        ASSERT_EQ(compositor.create_window(&id, KEL_PLANE_PRIMARY), 0u);
+        ASSERT_EQ(compositor.window_set_video_property(id, 64, 32, NV12), 0u);
+        ASSERT_EQ(compositor.window_set_geometry(id, 0, 0, 32, 16), 0u);
+        ASSERT_EQ(compositor.start(), 0u);
+        void* planes[4] = {y.data(), uv.data(), nullptr, nullptr};
+        int strides[4] = {64, 64, 0, 0};
+        for (int i = 0; i < 20; ++i)
+            compositor.window_set_frame(
+                id, planes, strides, [](void**, int*, void* user) { static_cast<std::atomic<int>*>(user)->fetch_add(1); },
+                &released);
+        // A screen change on its way while the compositor goes.
+        g_x.screenChanged.store(true);
+    }
+    EXPECT_EQ(released.load(), 20);
+    EXPECT_EQ(g_x.alive.load(), 0);
+    EXPECT_EQ(m_device->census().dumb_buffers, 0u);
+}
+
 TEST_F(DrmClientTest, MasterModeNeedsNoXServer)
 {
     g_x.made.store(0);
