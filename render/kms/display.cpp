@@ -94,6 +94,7 @@ int setPlane(modeset_display_t* display, const drm_object& plane, buffer_object*
             display->crtc.id, display->connector.id, fb_id);
     return -1;
   }
+  if (&plane == &display->overlay_plane) display->overlay_fb = fb_id;
   return 0;
 }
 

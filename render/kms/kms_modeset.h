@@ -68,6 +68,7 @@ struct modeset_display_t {
   bool flip_pending = false;
   int32_t last_dst_w = 0, last_dst_h = 0;
   int32_t settle = 0;
+  uint32_t overlay_fb = 0;  // framebuffer the overlay plane shows since the last plane set that reached it
 };
 
 struct kelmo_mf_drm_modeset_t {

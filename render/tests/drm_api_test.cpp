@@ -1,0 +1,592 @@
+// The DRM backend through the exported C API, on the virtual KMS device: what a caller
+// hands in must show on the device's planes, where the window's geometry says, and every
+// frame must come back exactly once.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <drm_fourcc.h>
+#include <gtest/gtest.h>
+
+#include "kelmf_renderer.h"
+#include "klmf_ipp.h"
+#include "vkms.h"
+
+namespace {
+
+// ---- Frames and their releases ----
+
+struct Ledger {
+    std::mutex mutex;
+    std::map<int, int> released;  // frame number -> release count
+    std::atomic<int> handedIn{0};
+
+    int count(int n)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = released.find(n);
+        return it == released.end() ? 0 : it->second;
+    }
+    int total()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        int sum = 0;
+        for (const auto& [n, c] : released)
+            sum += c;
+        return sum;
+    }
+    // Every frame handed in so far was released exactly once.
+    void expectEachOnce()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const int n = handedIn.load();
+        EXPECT_EQ(static_cast<int>(released.size()), n);
+        for (const auto& [frame, c] : released)
+            EXPECT_EQ(c, 1) << "frame " << frame;
+    }
+};
+
+struct Token {
+    Ledger* ledger;
+    int number;
+};
+
+void onRelease(void**, int*, void* user)
+{
+    auto* token = static_cast<Token*>(user);
+    {
+        std::lock_guard<std::mutex> lock(token->ledger->mutex);
+        ++token->ledger->released[token->number];
+    }
+    delete token;
+}
+
+// An NV12 picture with padded rows.
+struct Picture {
+    int width = 0, height = 0, stride = 0;
+    std::vector<uint8_t> y, uv;
+
+    Picture(int w, int h, int padding, unsigned seed) : width(w), height(h), stride(w + padding)
+    {
+        y.assign(size_t(stride) * h, 0xEE);  // padding a picture never shows
+        uv.assign(size_t(stride) * (h / 2), 0x11);
+        std::mt19937 rng(seed);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                y[size_t(r) * stride + c] = static_cast<uint8_t>((c * 255 / w + r * 3 + (rng() & 15)) & 0xFF);
+        for (int r = 0; r < h / 2; ++r)
+            for (int c = 0; c < w; ++c)
+                uv[size_t(r) * stride + c] = static_cast<uint8_t>(64 + ((c & 1) ? r * 2 : c / 2) % 128);
+    }
+};
+
+uint32_t submit(kelmf_renderer_handle_t* h, unsigned id, Picture& p, Ledger& ledger)
+{
+    void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
+    int strides[4] = {p.stride, p.stride, 0, 0};
+    auto* token = new Token{&ledger, ledger.handedIn.fetch_add(1)};
+    return kelmf_renderer_window_set_frame(h, id, planes, strides, onRelease, token);
+}
+
+// The resize library's own output for a picture, packed (row step = width).
+struct Scaled {
+    int width = 0, height = 0;
+    std::vector<uint8_t> y, uv;
+};
+
+Scaled reference(const Picture& p, int width, int height)
+{
+    Scaled out;
+    out.width = width;
+    out.height = height;
+    out.y.assign(size_t(width) * height, 0);
+    out.uv.assign(size_t(width) * (height / 2), 0);
+    const ippiPlaneSize src{p.width, p.height}, dst{width, height};
+    int32_t planSize = 0, initSize = 0, workSize = 0;
+    EXPECT_EQ(ippiResizeYUV420GetSize(src, dst, ippiFilterLanczos, 0, &planSize, &initSize), 0);
+    uint8_t* plan = ippsMalloc_8u(planSize);
+    uint8_t* init = ippsMalloc_8u(std::max(initSize, 1));
+    EXPECT_EQ(ippiResizeYUV420LanczosInit(src, dst, 2, reinterpret_cast<ippiLanczosPlan*>(plan), init), 0);
+    EXPECT_EQ(ippiResizeYUV420GetBufferSize(reinterpret_cast<ippiLanczosPlan*>(plan), dst, &workSize), 0);
+    uint8_t* work = ippsMalloc_8u(std::max(workSize, 1));
+    const uint8_t border = 0;
+    EXPECT_GE(ippiResizeYUV420Lanczos_8u_P2R(p.y.data(), p.stride, p.uv.data(), p.stride, out.y.data(), width,
+                                             out.uv.data(), width, {0, 0}, dst, ippiEdgeReplicate, &border,
+                                             reinterpret_cast<ippiLanczosPlan*>(plan), work),
+              0);
+    ippsFree(work);
+    ippsFree(init);
+    ippsFree(plan);
+    return out;
+}
+
+Scaled unscaled(const Picture& p)
+{
+    Scaled out;
+    out.width = p.width;
+    out.height = p.height;
+    for (int r = 0; r < p.height; ++r)
+        out.y.insert(out.y.end(), p.y.begin() + size_t(r) * p.stride, p.y.begin() + size_t(r) * p.stride + p.width);
+    for (int r = 0; r < p.height / 2; ++r)
+        out.uv.insert(out.uv.end(), p.uv.begin() + size_t(r) * p.stride,
+                      p.uv.begin() + size_t(r) * p.stride + p.width);
+    return out;
+}
+
+// Largest difference between the picture on a framebuffer (from its top-left) and the
+// expected one; -1 when the framebuffer is too small.
+int difference(const vkms::Framebuffer& fb, const Scaled& want)
+{
+    if (static_cast<int>(fb.width) < want.width || static_cast<int>(fb.height) < want.height)
+        return -1;
+    int worst = 0;
+    for (int r = 0; r < want.height; ++r)
+        for (int c = 0; c < want.width; ++c)
+            worst = std::max(worst, std::abs(int(fb.bytes[fb.offsets[0] + size_t(r) * fb.pitches[0] + c]) -
+                                             int(want.y[size_t(r) * want.width + c])));
+    for (int r = 0; r < want.height / 2; ++r)
+        for (int c = 0; c < want.width; ++c)
+            worst = std::max(worst, std::abs(int(fb.bytes[fb.offsets[1] + size_t(r) * fb.pitches[1] + c]) -
+                                             int(want.uv[size_t(r) * want.width + c])));
+    return worst;
+}
+
+// Waits for a condition; the bound only keeps a broken build from hanging.
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < limit) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+// Feeds pictures in turn from a thread of its own until stopped.
+class Feeder {
+public:
+    Feeder(kelmf_renderer_handle_t* h, unsigned id, std::vector<Picture*> pictures, Ledger& ledger)
+        : m_thread([=, this, &ledger] {
+              for (size_t i = 0; !m_stop.load(); ++i) {
+                  submit(h, id, *pictures[i % pictures.size()], ledger);
+                  std::this_thread::sleep_for(std::chrono::microseconds(500));
+              }
+          })
+    {
+    }
+    ~Feeder() { stop(); }
+    void stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+class DrmApiTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/drm-api-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_root = pattern;
+        std::filesystem::create_directories(m_root + "/dev/dri");
+        setenv("TARNVIK_ROOT", m_root.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (m_handle)
+            kelmf_renderer_delete(m_handle);
+        m_device.reset();
+        unsetenv("TARNVIK_ROOT");
+        std::filesystem::remove_all(m_root);
+    }
+
+    // Two outputs; 1000 pixels make the kernel pitch (1024) larger than a row.
+    static vkms::Spec twoOutputs()
+    {
+        vkms::Spec spec;
+        spec.connectors = {
+            {DRM_MODE_CONNECTOR_HDMIA, true, {{1000, 120, 60}, {800, 100, 60}}, 0, 0},
+            {DRM_MODE_CONNECTOR_DisplayPort, true, {{640, 96, 60}}, -1, 0},
+        };
+        spec.vblank_interval_us = 1000;
+        return spec;
+    }
+
+    void makeRenderer(vkms::Spec spec = twoOutputs())
+    {
+        m_device = std::make_unique<vkms::Device>(m_root + "/dev/dri/card0", spec);
+        ASSERT_EQ(kelmf_renderer_new2(&m_handle, KELMF_DISPLAY_DRM, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
+    }
+
+    unsigned window(kel_plane_type_e plane, unsigned long x, unsigned long y, unsigned long w, unsigned long h,
+                    int videoWidth, int videoHeight)
+    {
+        unsigned id = 0;
+        EXPECT_EQ(kelmf_renderer_create_window(m_handle, &id, plane), 0u);
+        EXPECT_EQ(kelmf_renderer_window_set_video_property(m_handle, id, videoWidth, videoHeight, NV12), 0u);
+        EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, id, x, y, w, h), 0u);
+        return id;
+    }
+
+    uint32_t overlayPlane(int display) const { return m_device->planeId(display * 2 + 1); }
+
+    // One consistent look at the overlay plane of a display: the framebuffer it showed the
+    // whole time its bytes were read. False when the plane moved meanwhile or is not at the
+    // window's place with the window's size.
+    bool look(int display, int x, int y, int width, int height, vkms::Framebuffer* out)
+    {
+        const vkms::PlaneState before = m_device->plane(overlayPlane(display));
+        if (!before.fb_id || before.crtc_x != x || before.crtc_y != y || before.crtc_w != uint64_t(width) ||
+            before.crtc_h != uint64_t(height) || before.src_x != 0 || before.src_y != 0 ||
+            before.src_w != uint64_t(width) << 16 || before.src_h != uint64_t(height) << 16)
+            return false;
+        auto fb = m_device->framebuffer(before.fb_id);
+        const vkms::PlaneState after = m_device->plane(overlayPlane(display));
+        // The windows' pictures are NV12 (the modeset's own ARGB buffer can sit there too).
+        if (!fb || after.updates != before.updates || fb->format != DRM_FORMAT_NV12)
+            return false;
+        *out = std::move(*fb);
+        return true;
+    }
+
+    bool showsAt(int display, int x, int y, const Scaled& want)
+    {
+        vkms::Framebuffer fb;
+        if (!look(display, x, y, want.width, want.height, &fb))
+            return false;
+        const int d = difference(fb, want);
+        return d >= 0 && d <= 1;
+    }
+
+    std::string m_root;
+    std::unique_ptr<vkms::Device> m_device;
+    kelmf_renderer_handle_t* m_handle = nullptr;
+};
+
+TEST_F(DrmApiTest, DisplaysModesAndWindowIds)
+{
+    makeRenderer();
+    int count = -1;
+    EXPECT_EQ(kelmf_renderer_get_display_number(m_handle, &count), 0u);
+    EXPECT_EQ(count, 2);
+    unsigned long w = 0, h = 0;
+    double rate = 0;
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 0, &w, &h, &rate), 0u);
+    EXPECT_EQ(w, 1000u);
+    EXPECT_EQ(h, 120u);
+    EXPECT_EQ(rate, 60.0);
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 1, &w, &h, &rate), 0u);
+    EXPECT_EQ(w, 640u);
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 2, &w, &h, &rate), 5u);
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 3, &w, &h, &rate), 4u);
+    EXPECT_EQ(kelmf_renderer_display_set_mode(m_handle, 0, 800, 100, 60), 0u);
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 0, &w, &h, &rate), 0u);
+    EXPECT_EQ(w, 800u);
+    EXPECT_EQ(h, 100u);
+    EXPECT_EQ(kelmf_renderer_display_set_mode(m_handle, 2, 800, 100, 60), 5u);
+
+    for (unsigned expected = 1; expected <= 127; ++expected) {
+        unsigned id = 0;
+        ASSERT_EQ(kelmf_renderer_create_window(m_handle, &id, KEL_PLANE_PRIMARY), 0u);
+        ASSERT_EQ(id, expected);
+    }
+    unsigned id = 0;
+    EXPECT_EQ(kelmf_renderer_create_window(m_handle, &id, KEL_PLANE_PRIMARY), 3u);
+    EXPECT_EQ(kelmf_renderer_window_destroy(m_handle, 5), 0u);
+    EXPECT_EQ(kelmf_renderer_create_window(m_handle, &id, KEL_PLANE_OVERLAY), 0u);
+    EXPECT_EQ(id, 5u);
+    EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, 0, &w, &h, &w, &h), 5u);
+    EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, 128, &w, &h, &w, &h), 5u);
+    EXPECT_EQ(kelmf_renderer_window_destroy(m_handle, 128), 5u);
+    // Beyond what a signed 32-bit rectangle holds.
+    EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, 1, 0x80000000UL, 0, 10, 10), 5u);
+    EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, 1, 0, 0, 10, 0x100000000UL), 5u);
+    EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, 1, 10, 20, 30, 40), 0u);
+    unsigned long x = 0, y = 0;
+    EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, 1, &x, &y, &w, &h), 0u);
+    EXPECT_EQ(x, 10u);
+    EXPECT_EQ(y, 20u);
+    EXPECT_EQ(w, 30u);
+    EXPECT_EQ(h, 40u);
+}
+
+TEST_F(DrmApiTest, WithoutADeviceDisplaysAreZeroAndGeometryFails)
+{
+    // No node at the device path.
+    ASSERT_EQ(kelmf_renderer_new2(&m_handle, KELMF_DISPLAY_DRM, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
+    int count = -1;
+    EXPECT_EQ(kelmf_renderer_get_display_number(m_handle, &count), 0u);
+    EXPECT_EQ(count, 0);
+    unsigned id = 0;
+    EXPECT_EQ(kelmf_renderer_create_window(m_handle, &id, KEL_PLANE_PRIMARY), 0u);
+    EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, id, 0, 0, 10, 10), 4u);
+    unsigned long w = 0;
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 0, &w, &w, nullptr), 4u);
+    // The event thread runs and stops without a device.
+    EXPECT_EQ(kelmf_renderer_start(m_handle), 0u);
+    Ledger ledger;
+    Picture p(64, 32, 0, 1);
+    EXPECT_EQ(submit(m_handle, id, p, ledger), 0u);
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+    m_handle = nullptr;
+    ledger.expectEachOnce();
+}
+
+// Scaling path (video larger than the window, straight into the plane buffer), fill path
+// (video smaller: scaled into the window's own frame and composed), and a kept frame.
+TEST_F(DrmApiTest, PicturesShowWhereTheGeometrySays)
+{
+    struct Case {
+        const char* name;
+        int videoWidth, videoHeight, padding;
+        int windowX, windowY, windowWidth, windowHeight;
+        int shownWidth, shownHeight;  // the picture on the plane
+        bool scaled;
+    } cases[] = {
+        {"downscale", 640, 200, 64, 100, 10, 320, 100, 320, 100, true},
+        {"upscale", 160, 50, 32, 100, 10, 320, 100, 320, 100, true},
+        {"kept", 320, 100, 16, 100, 10, 320, 100, 320, 100, false},
+        {"odd window", 640, 200, 0, 100, 10, 321, 101, 320, 100, true},
+        // Clipped to the display's buffer (1000 x 120).
+        {"larger than the display", 1920, 300, 0, 0, 0, 1200, 150, 1000, 120, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRenderer();
+        Ledger ledger;
+        {
+            const unsigned id = window(KEL_PLANE_PRIMARY, c.windowX, c.windowY, c.windowWidth, c.windowHeight,
+                                       c.videoWidth, c.videoHeight);
+            ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+            Picture a(c.videoWidth, c.videoHeight, c.padding, 1), b(c.videoWidth, c.videoHeight, c.padding, 2);
+            const int w = c.shownWidth, h = c.shownHeight;
+            const Scaled wantA = c.scaled ? reference(a, w, h) : unscaled(a);
+            const Scaled wantB = c.scaled ? reference(b, w, h) : unscaled(b);
+            Feeder feeder(m_handle, id, {&a, &b}, ledger);
+            // Both pictures come up, and whatever is on screen is always a whole one of them:
+            // no worker draws into the buffer being shown.
+            bool sawA = false, sawB = false;
+            int samples = 0;
+            ASSERT_TRUE(eventually([&] {
+                vkms::Framebuffer fb;
+                if (!look(0, c.windowX, c.windowY, w, h, &fb))
+                    return false;
+                const int dA = difference(fb, wantA), dB = difference(fb, wantB);
+                const bool isA = dA >= 0 && dA <= 1, isB = dB >= 0 && dB <= 1;
+                if (!isA && !isB) {
+                    ADD_FAILURE() << "a torn or wrong picture on screen: " << dA << " " << dB;
+                    return true;
+                }
+                sawA = sawA || isA;
+                sawB = sawB || isB;
+                ++samples;
+                return sawA && sawB && samples >= 20;
+            }));
+            feeder.stop();
+            // Before the pictures go: frames in flight still point at them.
+            EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+        }
+        ledger.expectEachOnce();
+        EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+        m_handle = nullptr;
+        m_device.reset();
+    }
+}
+
+TEST_F(DrmApiTest, WindowsOnTwoDisplaysOfBothPlaneKinds)
+{
+    makeRenderer();
+    Ledger ledger;
+    // The second display starts at x = 1000: this window's corner is at (80, 10) on it.
+    const unsigned first = window(KEL_PLANE_PRIMARY, 20, 30, 300, 80, 600, 160);
+    const unsigned second = window(KEL_PLANE_OVERLAY, 1080, 10, 200, 60, 400, 120);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    Picture p1(600, 160, 8, 3), p2(400, 120, 0, 4);
+    const Scaled want1 = reference(p1, 300, 80), want2 = reference(p2, 200, 60);
+    {
+        Feeder f1(m_handle, first, {&p1}, ledger), f2(m_handle, second, {&p2}, ledger);
+        EXPECT_TRUE(eventually([&] { return showsAt(0, 20, 30, want1) && showsAt(1, 80, 10, want2); }));
+        // Moving the second window back onto the first display's right half.
+        EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, second, 700, 20, 200, 60), 0u);
+        EXPECT_TRUE(eventually([&] { return showsAt(0, 700, 20, want2) || showsAt(0, 20, 30, want1); }));
+    }
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    ledger.expectEachOnce();
+}
+
+TEST_F(DrmApiTest, EveryFrameIsReleasedExactlyOnce)
+{
+    makeRenderer();
+    Ledger ledger;
+    Picture p(640, 200, 0, 5), other(64, 32, 0, 6);
+    const unsigned id = window(KEL_PLANE_PRIMARY, 0, 0, 320, 100, 640, 200);
+    // Stopped: released before the call returns.
+    EXPECT_EQ(submit(m_handle, id, p, ledger), 0u);
+    EXPECT_EQ(ledger.count(0), 1);
+    // Unknown window: released, and the answer is 5.
+    EXPECT_EQ(submit(m_handle, 77, p, ledger), 5u);
+    EXPECT_EQ(ledger.count(1), 1);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    // A burst: older ones are dropped, the newest shown.
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(submit(m_handle, id, p, ledger), 0u);
+    EXPECT_TRUE(eventually([&] { return ledger.total() >= ledger.handedIn.load() - 1; }));
+    // A primary-plane window given I420: released without being drawn.
+    EXPECT_EQ(kelmf_renderer_window_set_video_property(m_handle, id, 64, 32, I420), 0u);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(submit(m_handle, id, other, ledger), 0u);
+    EXPECT_TRUE(eventually([&] { return ledger.total() >= ledger.handedIn.load() - 1; }));
+    EXPECT_EQ(kelmf_renderer_window_set_video_property(m_handle, id, 640, 200, NV12), 0u);
+    // Frames in flight when the window goes, then when the renderer stops and is deleted.
+    const unsigned second = window(KEL_PLANE_PRIMARY, 1100, 0, 320, 90, 640, 200);
+    for (int i = 0; i < 50; ++i) {
+        submit(m_handle, id, p, ledger);
+        submit(m_handle, second, p, ledger);
+    }
+    EXPECT_EQ(kelmf_renderer_window_destroy(m_handle, second), 0u);
+    for (int i = 0; i < 50; ++i)
+        submit(m_handle, id, p, ledger);
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    ledger.expectEachOnce();
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    for (int i = 0; i < 50; ++i)
+        submit(m_handle, id, p, ledger);
+    // Deleted while started: stops fully and gives every frame back.
+    EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+    m_handle = nullptr;
+    ledger.expectEachOnce();
+    // The device is closed: nothing of the renderer is left on it.
+    EXPECT_EQ(m_device->census().dumb_buffers, 0u);
+    EXPECT_EQ(m_device->census().exported_fds_open, 0u);
+}
+
+// A release callback that calls back into the renderer does not deadlock it.
+TEST_F(DrmApiTest, ReleaseCallbackMayCallBackIn)
+{
+    makeRenderer();
+    const unsigned id = window(KEL_PLANE_PRIMARY, 0, 0, 320, 100, 640, 200);
+    struct Context {
+        kelmf_renderer_handle_t* handle;
+        unsigned id;
+        std::atomic<int> calls{0};
+    } context{m_handle, id};
+    auto reenter = [](void**, int*, void* user) {
+        auto* c = static_cast<Context*>(user);
+        unsigned long x = 0;
+        kelmf_renderer_window_get_geometry(c->handle, c->id, &x, &x, &x, &x);
+        c->calls.fetch_add(1);
+    };
+    Picture p(640, 200, 0, 9);
+    void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
+    int strides[4] = {p.stride, p.stride, 0, 0};
+    EXPECT_EQ(kelmf_renderer_window_set_frame(m_handle, id, planes, strides, reenter, &context), 0u);
+    EXPECT_EQ(kelmf_renderer_window_set_frame(m_handle, 99, planes, strides, reenter, &context), 5u);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    for (int i = 0; i < 30; ++i)
+        kelmf_renderer_window_set_frame(m_handle, id, planes, strides, reenter, &context);
+    EXPECT_EQ(kelmf_renderer_window_destroy(m_handle, id), 0u);
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    EXPECT_EQ(context.calls.load(), 32);
+}
+
+TEST_F(DrmApiTest, AFailedModeChangeKeepsTheOldBuffers)
+{
+    makeRenderer();
+    Ledger ledger;
+    const unsigned id = window(KEL_PLANE_PRIMARY, 100, 0, 320, 100, 640, 200);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    Picture p(640, 200, 0, 7);
+    const Scaled want = reference(p, 320, 100);
+    Feeder feeder(m_handle, id, {&p}, ledger);
+    ASSERT_TRUE(eventually([&] { return showsAt(0, 100, 0, want); }));
+    m_device->failCreateDumb(1, ENOMEM);
+    EXPECT_EQ(kelmf_renderer_display_set_mode(m_handle, 0, 800, 100, 60), 4u);
+    unsigned long w = 0, h = 0;
+    EXPECT_EQ(kelmf_renderer_display_get_mode(m_handle, 0, &w, &h, nullptr), 0u);
+    EXPECT_EQ(w, 1000u);
+    EXPECT_EQ(h, 120u);
+    // Pictures keep coming on the restored buffers.
+    const uint64_t updates = m_device->plane(overlayPlane(0)).updates;
+    EXPECT_TRUE(eventually(
+        [&] { return m_device->plane(overlayPlane(0)).updates > updates && showsAt(0, 100, 0, want); }));
+    // A size no output can have is refused.
+    EXPECT_EQ(kelmf_renderer_display_set_mode(m_handle, 0, 0, 100, 60), 5u);
+    // A good change while frames flow.
+    EXPECT_EQ(kelmf_renderer_display_set_mode(m_handle, 0, 800, 100, 60), 0u);
+    EXPECT_TRUE(eventually([&] { return showsAt(0, 100, 0, want); }));
+    feeder.stop();
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    ledger.expectEachOnce();
+}
+
+// Many windows, frames at a high rate, windows created, destroyed and moved while frames
+// flow, start and stop in a loop.
+TEST_F(DrmApiTest, Stress)
+{
+    makeRenderer();
+    Ledger ledger;
+    Picture big(640, 200, 32, 11), small(160, 48, 0, 12);
+    std::atomic<bool> done{false};
+    std::vector<std::thread> feeders;
+    for (unsigned id = 1; id <= 6; ++id) {
+        unsigned got = 0;
+        ASSERT_EQ(kelmf_renderer_create_window(m_handle, &got, id % 2 ? KEL_PLANE_PRIMARY : KEL_PLANE_OVERLAY), 0u);
+        kelmf_renderer_window_set_video_property(m_handle, got, id % 3 ? 640 : 160, id % 3 ? 200 : 48, NV12);
+        kelmf_renderer_window_set_geometry(m_handle, got, (id * 230) % 1600, id * 5, 200 + id * 10, 60);
+    }
+    for (unsigned id = 1; id <= 6; ++id) {
+        feeders.emplace_back([&, id] {
+            Picture& p = id % 3 ? big : small;
+            while (!done.load())
+                submit(m_handle, id, p, ledger);
+        });
+    }
+    std::thread churn([&] {
+        for (int round = 0; !done.load(); ++round) {
+            unsigned id = 0;
+            if (kelmf_renderer_create_window(m_handle, &id, KEL_PLANE_PRIMARY) == 0) {
+                kelmf_renderer_window_set_video_property(m_handle, id, 640, 200, NV12);
+                kelmf_renderer_window_set_geometry(m_handle, id, (round * 97) % 1600, 0, 100 + round % 300, 50);
+                for (int i = 0; i < 5; ++i)
+                    submit(m_handle, id, big, ledger);
+                kelmf_renderer_window_destroy(m_handle, id);
+            }
+            kelmf_renderer_window_set_geometry(m_handle, 1 + round % 6, (round * 131) % 1640, round % 40,
+                                               50 + round % 500, 20 + round % 100);
+        }
+    });
+    for (int cycle = 0; cycle < 15; ++cycle) {
+        EXPECT_EQ(kelmf_renderer_start(m_handle), 0u);
+        const int before = ledger.total();
+        eventually([&] { return ledger.total() > before + 30; });
+        EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    }
+    done.store(true);
+    churn.join();
+    for (auto& t : feeders)
+        t.join();
+    EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+    m_handle = nullptr;
+    ledger.expectEachOnce();
+}
+
+}  // namespace
