@@ -7,7 +7,10 @@
 #include "log.h"
 
 kelmf_renderer_drm_t::kelmf_renderer_drm_t(kelmf_display_system_t display, kelmf_graphic_window_system_t window)
-    : m_compositor(std::make_unique<kelmf_drm_compositor_t>()), m_display_system(display), m_window_system(window)
+    : kelmf_drm_forwarding_renderer_t(new kelmf_drm_compositor_t),
+      m_ownCompositor(m_compositor),
+      m_display_system(display),
+      m_window_system(window)
 {
     m_compositor->init(true);
 }
@@ -21,7 +24,7 @@ kelmf_renderer_drm_t::~kelmf_renderer_drm_t()
         if (m_running.load() || m_threadStarted)
             stopLock();
     }
-    m_compositor.reset();
+    m_ownCompositor.reset();
 }
 
 void* kelmf_renderer_drm_t::drm_event_loop(void* renderer)

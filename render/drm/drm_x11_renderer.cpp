@@ -28,7 +28,7 @@ kelmf_drm_compositor_t* getCompositorInstance()
 
 kelmf_renderer_drm_x11_t::kelmf_renderer_drm_x11_t(kelmf_display_system_t display,
                                                    kelmf_graphic_window_system_t window)
-    : m_compositor(getCompositorInstance()), m_display_system(display), m_window_system(window)
+    : kelmf_drm_forwarding_renderer_t(getCompositorInstance()), m_display_system(display), m_window_system(window)
 {
     m_compositor->init(false);
     if (m_compositor->create_window(&m_id, KEL_PLANE_PRIMARY) != KELMF_OK)
