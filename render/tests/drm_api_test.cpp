@@ -21,56 +21,17 @@
 
 #include "kelmf_renderer.h"
 #include "klmf_ipp.h"
+#include "drm_test_support.h"
 #include "vkms.h"
 
 namespace {
 
+using drmtest::eventually;
+using drmtest::Ledger;
+using drmtest::onRelease;
+using drmtest::Token;
+
 // ---- Frames and their releases ----
-
-struct Ledger {
-    std::mutex mutex;
-    std::map<int, int> released;  // frame number -> release count
-    std::atomic<int> handedIn{0};
-
-    int count(int n)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto it = released.find(n);
-        return it == released.end() ? 0 : it->second;
-    }
-    int total()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        int sum = 0;
-        for (const auto& [n, c] : released)
-            sum += c;
-        return sum;
-    }
-    // Every frame handed in so far was released exactly once.
-    void expectEachOnce()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        const int n = handedIn.load();
-        EXPECT_EQ(static_cast<int>(released.size()), n);
-        for (const auto& [frame, c] : released)
-            EXPECT_EQ(c, 1) << "frame " << frame;
-    }
-};
-
-struct Token {
-    Ledger* ledger;
-    int number;
-};
-
-void onRelease(void**, int*, void* user)
-{
-    auto* token = static_cast<Token*>(user);
-    {
-        std::lock_guard<std::mutex> lock(token->ledger->mutex);
-        ++token->ledger->released[token->number];
-    }
-    delete token;
-}
 
 // An NV12 picture with padded rows.
 struct Picture {
@@ -162,18 +123,6 @@ int difference(const vkms::Framebuffer& fb, const Scaled& want)
     return worst;
 }
 
-// Waits for a condition; the bound only keeps a broken build from hanging.
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < limit) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
-
 // Feeds pictures in turn from a thread of its own until stopped.
 class Feeder {
 public:
@@ -203,19 +152,15 @@ class DrmApiTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/drm-api-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        std::filesystem::create_directories(m_root + "/dev/dri");
-        setenv("TARNVIK_ROOT", m_root.c_str(), 1);
+        m_root = drmtest::makeDeviceRoot("drm-api-test");
+        ASSERT_FALSE(m_root.empty());
     }
     void TearDown() override
     {
         if (m_handle)
             kelmf_renderer_delete(m_handle);
         m_device.reset();
-        unsetenv("TARNVIK_ROOT");
-        std::filesystem::remove_all(m_root);
+        drmtest::removeDeviceRoot(m_root);
     }
 
     // Two outputs; 1000 pixels make the kernel pitch (1024) larger than a row.
@@ -232,7 +177,7 @@ protected:
 
     void makeRenderer(vkms::Spec spec = twoOutputs())
     {
-        m_device = std::make_unique<vkms::Device>(m_root + "/dev/dri/card0", spec);
+        m_device = std::make_unique<vkms::Device>(drmtest::cardPath(m_root), spec);
         ASSERT_EQ(kelmf_renderer_new2(&m_handle, KELMF_DISPLAY_DRM, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
     }
 

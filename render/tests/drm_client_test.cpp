@@ -18,10 +18,16 @@
 
 #include "drm_compositor.h"
 #include "klmf_ipp.h"
+#include "drm_test_support.h"
 #include "vkms.h"
 #include "x11_display.h"
 
 namespace {
+
+using drmtest::eventually;
+using drmtest::Ledger;
+using drmtest::onRelease;
+using drmtest::Token;
 
 struct Rect {
     int x, y, width, height;
@@ -99,47 +105,12 @@ const kelmf_drm_compositor_t::display_server_factory_t kStandIn{
         delete static_cast<StandInDisplay*>(d);
     }};
 
-struct Ledger {
-    std::mutex mutex;
-    std::map<int, int> released;
-    std::atomic<int> handedIn{0};
-};
-
-struct Token {
-    Ledger* ledger;
-    int number;
-};
-
-void onRelease(void**, int*, void* user)
-{
-    auto* t = static_cast<Token*>(user);
-    {
-        std::lock_guard<std::mutex> lock(t->ledger->mutex);
-        ++t->ledger->released[t->number];
-    }
-    delete t;
-}
-
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < limit) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
-
 class DrmClientTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/drm-client-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        std::filesystem::create_directories(m_root + "/dev/dri");
-        setenv("TARNVIK_ROOT", m_root.c_str(), 1);
+        m_root = drmtest::makeDeviceRoot("drm-client-test");
+        ASSERT_FALSE(m_root.empty());
         vkms::Spec spec;
         // Both outputs lit by the X server before us.
         spec.connectors = {
@@ -147,7 +118,7 @@ protected:
             {DRM_MODE_CONNECTOR_DisplayPort, true, {{640, 96, 60}}, 1, 0},
         };
         spec.vblank_interval_us = 1000;
-        m_device = std::make_unique<vkms::Device>(m_root + "/dev/dri/card0", spec);
+        m_device = std::make_unique<vkms::Device>(drmtest::cardPath(m_root), spec);
         kelmf_drm_compositor_t::setDisplayServerFactory(&kStandIn);
         {
             std::lock_guard<std::mutex> lock(g_x.mutex);
@@ -158,8 +129,7 @@ protected:
     {
         kelmf_drm_compositor_t::setDisplayServerFactory(nullptr);
         m_device.reset();
-        unsetenv("TARNVIK_ROOT");
-        std::filesystem::remove_all(m_root);
+        drmtest::removeDeviceRoot(m_root);
     }
     std::string m_root;
     std::unique_ptr<vkms::Device> m_device;

@@ -15,6 +15,7 @@
 #include "drm_composite.h"
 #include "klmf_ipp.h"
 #include "kms_modeset.h"
+#include "drm_test_support.h"
 #include "vkms.h"
 
 namespace {
@@ -136,14 +137,11 @@ protected:
     void SetUp() override
     {
         ippInit();
-        char pattern[] = "/tmp/drm-unit-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        std::filesystem::create_directories(m_root + "/dev/dri");
-        setenv("TARNVIK_ROOT", m_root.c_str(), 1);
+        m_root = drmtest::makeDeviceRoot("drm-unit-test");
+        ASSERT_FALSE(m_root.empty());
         vkms::Spec spec;
         spec.connectors = {{DRM_MODE_CONNECTOR_HDMIA, true, {{1000, 64, 60}}, 0, 0}};
-        m_device = std::make_unique<vkms::Device>(m_root + "/dev/dri/card0", spec);
+        m_device = std::make_unique<vkms::Device>(drmtest::cardPath(m_root), spec);
         ASSERT_EQ(modeset_open(&m_kms, true), 0);
         ASSERT_EQ(modeset_get_display(m_kms, 0, &m_display), 0);
         m_thread = std::make_unique<CompositeThread>(true, m_display);
@@ -154,8 +152,7 @@ protected:
         if (m_kms)
             modeset_close(m_kms);
         m_device.reset();
-        unsetenv("TARNVIK_ROOT");
-        std::filesystem::remove_all(m_root);
+        drmtest::removeDeviceRoot(m_root);
     }
     std::string m_root;
     std::unique_ptr<vkms::Device> m_device;

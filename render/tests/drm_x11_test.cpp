@@ -21,22 +21,14 @@
 
 #include <drm_fourcc.h>
 
+#include "drm_test_support.h"
 #include "kelmf_renderer.h"
 #include "testsupport/xserver.h"
 #include "vkms.h"
 
 namespace {
 
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < limit) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
+using drmtest::eventually;
 
 std::atomic<int> g_released{0};
 void countRelease(void**, int*, void*) { g_released.fetch_add(1); }
@@ -47,17 +39,14 @@ protected:
     {
         // The see-through property; read once, at the library's first use.
         setenv("KELMF_USING_X11_DRM", "1", 1);
-        char pattern[] = "/tmp/drm-x11-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = new std::string(pattern);
-        std::filesystem::create_directories(*root_ + "/dev/dri");
-        setenv("TARNVIK_ROOT", root_->c_str(), 1);
+        root_ = new std::string(drmtest::makeDeviceRoot("drm-x11-test"));
+        ASSERT_FALSE(root_->empty());
         vkms::Spec spec;
         spec.connectors = {{DRM_MODE_CONNECTOR_HDMIA, true, {{800, 64, 60}}, 0, 0}};
         spec.vblank_interval_us = 1000;
         // The process-wide compositor opens the device once and keeps it: one device for
         // the whole suite.
-        device_ = new vkms::Device(*root_ + "/dev/dri/card0", spec);
+        device_ = new vkms::Device(drmtest::cardPath(*root_), spec);
         server_ = testsupport::XServer::startXvfb(800, 600).release();
         ASSERT_NE(server_, nullptr);
         display_ = new testsupport::ScopedDisplay(*server_);
