@@ -294,14 +294,7 @@ void PreviewThread::formatChange(unsigned long width, unsigned long height, kelm
 
 bool PreviewThread::pushVideo(void** planes, int* strides, kelmf_frame_release_t release, void* user)
 {
-    PreviewFrame frame;
-    for (int i = 0; i < 4; ++i) {
-        frame.planes[i] = planes ? planes[i] : nullptr;
-        frame.strides[i] = strides ? strides[i] : 0;
-    }
-    frame.release = release;
-    frame.user = user;
-    return m_queue.pushIf(m_running, frame);
+    return m_queue.pushIf(m_running, PreviewFrame::of(planes, strides, release, user));
 }
 
 void PreviewThread::handleFrameLoop()

@@ -47,6 +47,19 @@ struct PreviewFrame {
     void* user = nullptr;
 
     bool empty() const { return !release && !user && !planes[0]; }
+
+    // A caller's frame; missing plane or stride arrays read as none.
+    static PreviewFrame of(void** planes, int* strides, kelmf_frame_release_t release, void* user)
+    {
+        PreviewFrame frame;
+        for (int i = 0; i < 4; ++i) {
+            frame.planes[i] = planes ? planes[i] : nullptr;
+            frame.strides[i] = strides ? strides[i] : 0;
+        }
+        frame.release = release;
+        frame.user = user;
+        return frame;
+    }
 };
 
 // Calls the frame's release callback (when it has one); the frame is then empty.

@@ -628,13 +628,7 @@ uint32_t kelmf_drm_compositor_t::window_set_frame(unsigned id, void** planes, in
     uint32_t result = KELMF_OK;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        PreviewFrame frame;
-        for (int i = 0; i < 4; ++i) {
-            frame.planes[i] = planes ? planes[i] : nullptr;
-            frame.strides[i] = strides ? strides[i] : 0;
-        }
-        frame.release = release;
-        frame.user = user;
+        PreviewFrame frame = PreviewFrame::of(planes, strides, release, user);
         if (id >= kMaxWindows || !m_windows[id]) {
             released.add(frame);
             result = KELMF_BAD_ARGUMENT;

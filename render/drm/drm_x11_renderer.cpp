@@ -49,6 +49,11 @@ kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
             m_windowAlive = false;
         }
     }
+    dropX11(false);
+}
+
+void kelmf_renderer_drm_x11_t::dropX11(bool closeAnyConnection)
+{
     std::lock_guard<std::recursive_mutex> x11(m_x11Mutex);
     if (m_window) {
         if (m_display)
@@ -57,7 +62,7 @@ kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
         m_window = nullptr;
     }
     if (m_display) {
-        if (m_display->ownsConnection())
+        if (closeAnyConnection || m_display->ownsConnection())
             m_display->close();
         delete m_display;
         m_display = nullptr;
@@ -202,17 +207,6 @@ uint32_t kelmf_renderer_drm_x11_t::stopLock()
         m_thread.join();
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I ddrm: stop done\n");
     }
-    std::lock_guard<std::recursive_mutex> x11(m_x11Mutex);
-    if (m_window) {
-        if (m_display)
-            m_display->unsetupWindow(m_window);
-        delete m_window;
-        m_window = nullptr;
-    }
-    if (m_display) {
-        m_display->close();
-        delete m_display;
-        m_display = nullptr;
-    }
+    dropX11(true);
     return KELMF_OK;
 }
