@@ -23,12 +23,10 @@ cat > "$root/tmp/scenario.json" <<'SCENARIO'
 {"sources": [{"name": "Measure", "segments": [
   {"video": {"width": 1920, "height": 1080, "rate": [60, 1]}, "audio": {"rate": 48000, "channels": 2, "samples": 800}}]}]}
 SCENARIO
-# The server picks a free display number and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension GLX 3> "$root/xvfb.display" > /dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 300); do [ -s "$root/xvfb.display" ] && break; sleep 0.1; done
-display=":$(head -n 1 "$root/xvfb.display")"
+xvfb=""
+trap '[ -z "$xvfb" ] || kill $xvfb 2>/dev/null || true' EXIT
+. "$(dirname "$0")/../../scripts/private-xvfb.sh"
+start_private_xvfb "$root" || exit 1
 
 PATH="$root/fake-bin:$PATH" TARNVIK_ROOT="$root" DISPLAY="$display" VXR_DEBUG_LEVEL=1 \
   TARNVIK_NDI_SCENARIO="$root/tmp/scenario.json" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$root/tmp/audio.raw" \

@@ -106,16 +106,11 @@ CompositeFrame_t::~CompositeFrame_t()
 void CompositeFrame_t::fillVideo(const bufinfo& src, const bufinfo& dst, const PreviewFrame& frame)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_src.x = src.x;
-    m_src.y = src.y;
-    if (differs(src, m_src))
-        m_src = src;
-    m_dst.x = dst.x;
-    m_dst.y = dst.y;
-    if (differs(dst, m_dst)) {
-        m_dst = dst;
+    m_src = src;
+    const bool resized = differs(dst, m_dst);
+    m_dst = dst;
+    if (resized)
         AllocateBufferLock();
-    }
     const bool nv12 = m_src.format == NV12 && m_dst.format == NV12;
     int scaled = 0;
     if (!nv12 || (m_src.width == m_dst.width && m_src.height == m_dst.height)) {
@@ -154,10 +149,7 @@ void CompositeFrame_t::fillVideo(const bufinfo& src, const bufinfo& dst, const P
 void CompositeFrame_t::keepVideo(const bufinfo& src, const PreviewFrame& frame)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_src.x = src.x;
-    m_src.y = src.y;
-    if (differs(src, m_src))
-        m_src = src;
+    m_src = src;
     m_frame = frame;
     for (int i = 0; i < 4; ++i) {
         m_planes[i] = static_cast<uint8_t*>(frame.planes[i]);
@@ -504,20 +496,20 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
         released.add(frame);
         return;
     }
-    int displayWidth = 0, displayHeight = 0;
-    comp->getDisplaySize(displayWidth, displayHeight);
     bool changed = false;
     bool shown = false;
     bufinfo src, dst;
     int32_t videoWidth = 0, videoHeight = 0;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_previewsValid) {
+        // The frame is not shown: it goes for release and the slot back, without the mutex.
+        const auto drop = [&] {
             lock.unlock();
             released.add(frame);
             comp->returnDisplayBuffer(primary);
-            return;
-        }
+        };
+        if (!m_previewsValid)
+            return drop();
         const auto vw = static_cast<int32_t>(m_videoWidth), vh = static_cast<int32_t>(m_videoHeight);
         videoWidth = vw;
         videoHeight = vh;
@@ -530,12 +522,8 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
         dst = {fmt, m_dstX, m_dstY, W, H};
         const int old = m_current;
         const int next = (old + 1) % kPreviewRing;
-        if (W <= 0 || H <= 0 || vw <= 0 || vh <= 0) {
-            lock.unlock();
-            released.add(frame);
-            comp->returnDisplayBuffer(primary);
-            return;
-        }
+        if (W <= 0 || H <= 0 || vw <= 0 || vh <= 0)
+            return drop();
         if (vw > m_dstWidth || vh > m_dstHeight) {
             bool ran = false;
             if (m_plan.prepare(vw, vh, W, H, false)) {
@@ -544,12 +532,8 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
                                  primary->map + primary->offsets[0], static_cast<int32_t>(primary->pitches[0]),
                                  primary->map + primary->offsets[1], static_cast<int32_t>(primary->pitches[1]), W, H);
             }
-            if (!ran) {
-                lock.unlock();
-                released.add(frame);
-                comp->returnDisplayBuffer(primary);
-                return;
-            }
+            if (!ran)
+                return drop();
             m_previews[next]->keepVideo({fmt, 0, 0, W, H}, frame);
             advance(next, released);
             lock.unlock();

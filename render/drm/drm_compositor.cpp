@@ -393,18 +393,25 @@ uint32_t kelmf_drm_compositor_t::get_display_number(int* n)
     return KELMF_OK;
 }
 
+uint32_t kelmf_drm_compositor_t::findDisplay(unsigned index, const char* operation, modeset_display_t** display)
+{
+    kelmo_mf_drm_modeset_t* device = m_device.load();
+    if (!device || index > static_cast<unsigned>(m_displayCount))
+        return KELMF_KMS_FAIL;
+    if (modeset_get_display(device, static_cast<int>(index), display) != 0) {
+        KEL_LOG(true, "[KMFR]E %s: bad display %d\n", operation, index);
+        return KELMF_BAD_ARGUMENT;
+    }
+    return KELMF_OK;
+}
+
 uint32_t kelmf_drm_compositor_t::display_get_mode(unsigned index, unsigned long* width, unsigned long* height,
                                                   double* refresh)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    kelmo_mf_drm_modeset_t* device = m_device.load();
-    if (!device || index > static_cast<unsigned>(m_displayCount))
-        return KELMF_KMS_FAIL;
     modeset_display_t* display = nullptr;
-    if (modeset_get_display(device, static_cast<int>(index), &display) != 0) {
-        KEL_LOG(true, "[KMFR]E display_get_mode: bad display %d\n", index);
-        return KELMF_BAD_ARGUMENT;
-    }
+    if (const uint32_t status = findDisplay(index, "display_get_mode", &display))
+        return status;
     if (width)
         *width = display->mode_width;
     if (height)
@@ -422,14 +429,10 @@ uint32_t kelmf_drm_compositor_t::display_set_mode(unsigned index, unsigned long 
     {
         Lock lock(m_mutex);
         Busy busy(*this, lock);
-        kelmo_mf_drm_modeset_t* device = m_device.load();
-        if (!device || index > static_cast<unsigned>(m_displayCount))
-            return KELMF_KMS_FAIL;
         modeset_display_t* display = nullptr;
-        if (modeset_get_display(device, static_cast<int>(index), &display) != 0) {
-            KEL_LOG(true, "[KMFR]E display_set_mode: bad display %d\n", index);
-            return KELMF_BAD_ARGUMENT;
-        }
+        if (const uint32_t status = findDisplay(index, "display_set_mode", &display))
+            return status;
+        kelmo_mf_drm_modeset_t* device = m_device.load();
         if (width == 0 || height == 0 || width > kMaxModeSide || height > kMaxModeSide || !(refresh >= 0) ||
             refresh > 1000) {
             KEL_LOG(true, "[KMFR]E display_set_mode: fail to set mode of display %d\n", index);

@@ -82,6 +82,8 @@ private:
     uint32_t reinit_display();
     int window_assign_display_by_geometry(Lock& lock, unsigned id, kelmf_drm_window_t* window,
                                           FrameList& released);
+    // The display at index, under the mutex; 0, or the status the display operations answer.
+    uint32_t findDisplay(unsigned index, const char* operation, modeset_display_t** display);
     void buildDisplayEntries();
     void freeDisplayEntries();
     // Stops and detaches a window's worker: joined first, then taken off its display.
