@@ -171,7 +171,8 @@ DMABuffer& DMABuffer::operator=(DMABuffer&& other) noexcept {
 void DMABuffer::release() {
   if (borrowed_) return;
   if (address_ != MAP_FAILED && fd_ >= 0) {
-    if (munmap(address_, length_) != 0) XQV_ERROR("munmap failed, err=%d", errno);
+    // Reported as the destructor's, also when a move assignment ends the old buffer.
+    if (munmap(address_, length_) != 0) log_error("%s(%d): munmap failed, err=%d", "~DMABuffer", __LINE__, errno);
     address_ = MAP_FAILED;
   }
   if (fd_ >= 0) {

@@ -161,6 +161,36 @@ TEST(XqvDevice, DmaBufferFailurePaths) {
   }
 }
 
+// Hands out mappings one byte past a page start, so that the buffer's own munmap fails.
+struct MisalignedMaps : kvix::KvixStandin {
+  void* map(int fd, size_t length) override {
+    void* p = KvixStandin::map(fd, length);
+    return p == MAP_FAILED ? p : static_cast<uint8_t*>(p) + 1;
+  }
+};
+
+TEST(XqvDevice, DmaBufferFailedUnmapIsReportedByTheDestructor) {
+  struct Case {
+    const char* name;
+    bool by_move;  // ended by a move assignment instead of going out of scope
+  };
+  for (const Case& c : {Case{"scope", false}, Case{"move", true}}) {
+    TempRoot root;
+    const std::string out = child_stdout([&] {
+      MisalignedMaps driver;
+      DMABuffer b(4096, true, 0);
+      if (c.by_move) {
+        b = DMABuffer(4096, false, 0);
+        printf("moved\n");
+      }
+    });
+    EXPECT_TRUE(has_message(out, "~DMABuffer", "munmap failed, err=22")) << c.name << "\n" << out;
+    if (c.by_move) {
+      EXPECT_LT(out.find("~DMABuffer("), out.find("moved\n")) << out;
+    }
+  }
+}
+
 // Owns a descriptor and a mapping: a copy would close and unmap them twice.
 static_assert(!std::is_copy_constructible_v<DMABuffer> && !std::is_copy_assignable_v<DMABuffer>);
 static_assert(std::is_nothrow_move_constructible_v<DMABuffer> && std::is_nothrow_move_assignable_v<DMABuffer>);
