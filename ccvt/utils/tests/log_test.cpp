@@ -50,6 +50,30 @@ TEST(XqvLog, LineLayoutOfTheThreePrinters) {
   }
 }
 
+TEST(XqvLog, LongMessagesPrintWhole) {
+  // Lengths on both sides of what fits one line buffer, through a plain and a tagged printer.
+  for (int length : {10, 990, 1000, 1010, 1024, 5000, 70000}) {
+    const std::string out = child_stdout([length] {
+      const std::string text(static_cast<size_t>(length), 'm');
+      XqvUtils::log_error("<%s>", text.c_str());
+      XqvUtils::Logger logger;
+      XqvUtils::logger_init(&logger, 9, "[0;35mLONG");
+      XqvUtils::logger_print(&logger, "<%s>", text.c_str());
+    });
+    const std::string text(static_cast<size_t>(length), 'm');
+    const auto lines = testsupport_ccvt::log_lines(out);
+    ASSERT_EQ(lines.size(), 2u) << length;
+    EXPECT_EQ(out.substr(out.size() - 5), "\n\033[0m") << length;
+    const std::string want[2] = {"\033[1;31mERROR[XqvUtils]: <" + text + ">", "\033[0;35mLONG: <" + text + ">"};
+    for (int i = 0; i < 2; ++i) {
+      long long ms = 0;
+      std::string rest;
+      ASSERT_TRUE(testsupport_ccvt::split_stamp(lines[i], &ms, &rest)) << length;
+      EXPECT_EQ(rest, want[i]) << length;
+    }
+  }
+}
+
 TEST(XqvLog, StampSplitsTheMonotonicClock) {
   long long ms = 0;
   std::string rest;
