@@ -37,22 +37,42 @@ void volume_db_32f(float*, int, double) { XQV_ERROR("not supported"); }
 
 audio_sampler::~audio_sampler() = default;
 
+namespace {
+// Bytes: one sample step of a plane; Planes: 1 or 2.
 template <int Bytes, int Planes>
-void audio_dup<Bytes, Planes>::process(const void* const* src, int src_offset, void* const* dst,
-                                       int dst_offset, int count) {
+void dup_planes(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
   if (count <= 0) return;
   for (int p = 0; p < Planes; ++p)
     memmove(static_cast<uint8_t*>(dst[p]) + static_cast<ptrdiff_t>(dst_offset) * Bytes,
             static_cast<const uint8_t*>(src[p]) + static_cast<ptrdiff_t>(src_offset) * Bytes,
             static_cast<size_t>(count) * Bytes);
 }
+}  // namespace
 
-template class audio_dup<1, 1>;
-template class audio_dup<2, 1>;
-template class audio_dup<4, 1>;
-template class audio_dup<8, 1>;
-template class audio_dup<2, 2>;
-template class audio_dup<4, 2>;
+void audio_dup_u8c1::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<1, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_u8c2::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<2, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_s16c1::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<2, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_s16c2::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<4, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_s16p2::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<2, 2>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_fltc1::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<4, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_fltc2::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<8, 1>(src, src_offset, dst, dst_offset, count);
+}
+void audio_dup_fltp2::process(const void* const* src, int src_offset, void* const* dst, int dst_offset, int count) {
+  dup_planes<4, 2>(src, src_offset, dst, dst_offset, count);
+}
 
 namespace {
 const int16_t* plane_in(const void* const* src, int p, int offset) {

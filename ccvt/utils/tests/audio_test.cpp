@@ -3,6 +3,7 @@
 
 #include <numeric>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "child_output.h"
@@ -78,6 +79,19 @@ TEST(XqvAudio, CountZeroOrLessDoesNothing) {
   sc.process(src, 0, dst, 0, -3);
   EXPECT_EQ(b, (std::vector<int16_t>{3, 4}));
 }
+
+// The eight copy members are eight classes: no two names stand for one type.
+template <typename T, typename... Rest>
+constexpr bool all_distinct() {
+  if constexpr (sizeof...(Rest) == 0) {
+    return true;
+  } else {
+    return (!std::is_same_v<T, Rest> && ...) && all_distinct<Rest...>();
+  }
+}
+static_assert(all_distinct<audio_dup_u8c1, audio_dup_u8c2, audio_dup_s16c1, audio_dup_s16c2, audio_dup_s16p2,
+                           audio_dup_fltc1, audio_dup_fltc2, audio_dup_fltp2>());
+static_assert(std::is_base_of_v<audio_sampler, audio_dup_u8c2> && std::is_base_of_v<audio_sampler, audio_dup_fltp2>);
 
 TEST(XqvAudio, DupFamilyCopiesAtOffsets) {
   struct Case {

@@ -28,29 +28,47 @@ class XQV_API audio_sampler {
                        int count) = 0;
 };
 
-// Copies count samples of each plane; Bytes is the size of one sample step, Planes 1 or 2.
-template <int Bytes, int Planes>
-class XQV_API audio_dup : public audio_sampler {
+// Copies count samples of each plane, one class per sample layout.
+class XQV_API audio_dup_u8c1 : public audio_sampler {  // 8-bit, 1 channel
  public:
   void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
                int count) override;
 };
-
-extern template class audio_dup<1, 1>;
-extern template class audio_dup<2, 1>;
-extern template class audio_dup<4, 1>;
-extern template class audio_dup<8, 1>;
-extern template class audio_dup<2, 2>;
-extern template class audio_dup<4, 2>;
-
-using audio_dup_u8c1 = audio_dup<1, 1>;
-using audio_dup_u8c2 = audio_dup<2, 1>;
-using audio_dup_s16c1 = audio_dup<2, 1>;
-using audio_dup_s16c2 = audio_dup<4, 1>;
-using audio_dup_s16p2 = audio_dup<2, 2>;
-using audio_dup_fltc1 = audio_dup<4, 1>;
-using audio_dup_fltc2 = audio_dup<8, 1>;
-using audio_dup_fltp2 = audio_dup<4, 2>;
+class XQV_API audio_dup_u8c2 : public audio_sampler {  // 8-bit, 2 channels interleaved
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_s16c1 : public audio_sampler {  // 16-bit, 1 channel
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_s16c2 : public audio_sampler {  // 16-bit, 2 channels interleaved
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_s16p2 : public audio_sampler {  // 16-bit, 2 planes
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_fltc1 : public audio_sampler {  // float, 1 channel
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_fltc2 : public audio_sampler {  // float, 2 channels interleaved
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
+class XQV_API audio_dup_fltp2 : public audio_sampler {  // float, 2 planes
+ public:
+  void process(const void* const* src, int src_offset, void* const* dst, int dst_offset,
+               int count) override;
+};
 
 class XQV_API audio_scaler_s16c1 : public audio_sampler {
  public:
