@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
@@ -195,6 +198,30 @@ void SetNextTimer(int timerfd, int64_t microseconds) {
   if (timerfd_settime(timerfd, 0, &spec, nullptr) != 0) XQV_ERROR("timerfd_settime failed, err = %d", errno);
 }
 
+struct IrqHandler::ReadState {
+  std::mutex mutex;
+  std::condition_variable idle;  // signalled when a delivery ends
+  IrqHandler* owner = nullptr;   // null once the handler is destroyed
+  bool stopped = false;          // no delivery starts and no read is armed
+  std::thread::id delivering;    // the thread inside OnHandleEvent, none when idle
+  std::shared_ptr<const Callback> callback;
+  Descriptor descriptor;
+  uint32_t word = 0;
+
+  // Waits until no delivery runs, except one on this very thread (Stop or delete from
+  // inside the callback).
+  void wait_idle(std::unique_lock<std::mutex>& lock) {
+    idle.wait(lock, [this] { return delivering == std::thread::id() || delivering == std::this_thread::get_id(); });
+  }
+  // Cancels the pending read (it completes with operation aborted) and lets go of the
+  // descriptor.
+  void release_descriptor(boost::system::error_code& ec) {
+    if (!descriptor) return;
+    descriptor->cancel(ec);
+    if (!ec) descriptor.reset();
+  }
+};
+
 IrqHandler::IrqHandler(int id, const char* name, uint64_t a, uint64_t b)
     : id_(static_cast<uint8_t>(id)),
       name_(name ? name : ""),
@@ -208,16 +235,33 @@ IrqHandler::IrqHandler(int id, const char* name, uint64_t a, uint64_t b)
 
 IrqHandler::~IrqHandler() {
   {
+    std::unique_lock<std::mutex> lock(state_->mutex);
     // A read still pending completes into the state, which no longer leads here.
-    std::lock_guard<std::mutex> lock(state_->mutex);
     state_->owner = nullptr;
-  }
-  if (descriptor_) {
+    state_->stopped = true;
     boost::system::error_code ignored;
-    descriptor_->cancel(ignored);
-    descriptor_.reset();
+    state_->release_descriptor(ignored);
+    state_->descriptor.reset();
+    state_->callback.reset();  // a running callback holds its own reference
+    state_->wait_idle(lock);
   }
   if (fd_ >= 0) close(fd_);
+}
+
+void IrqHandler::set_callback(Callback callback) {
+  auto shared = std::make_shared<const Callback>(std::move(callback));
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->callback = std::move(shared);
+}
+
+void IrqHandler::set_descriptor(Descriptor descriptor) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->descriptor = std::move(descriptor);
+}
+
+IrqHandler::Descriptor IrqHandler::descriptor() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->descriptor;
 }
 
 void IrqHandler::_Start(uint8_t argument) {
@@ -248,25 +292,42 @@ void IrqHandler::Stop() {
   kvix_stop_irq stop{};
   if (kvix_driver().request(fd_, KVIX_IOCTL_STOP_IRQ_HANDLING, &stop) < 0)
     XQV_ERROR("KVIX_IOCTL_STOP_IRQ_HANDLING failed, err=%d", errno);
-  if (descriptor_) {
-    boost::system::error_code ec;
-    descriptor_->cancel(ec);
-    if (ec) throw boost::system::system_error(ec, "cancel");
-    descriptor_.reset();
-  }
+  // Under the state's lock: the event thread reads and re-arms the descriptor under it.
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->stopped = true;  // also a completion already queued delivers nothing
+  boost::system::error_code ec;
+  state_->release_descriptor(ec);
+  if (ec) throw boost::system::system_error(ec, "cancel");
+  state_->wait_idle(lock);
 }
 
 void IrqHandler::PostRead() {
-  if (!descriptor_) {
-    XQV_ERROR("no descriptor");
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->stopped = false;
+  Read(state_);
+}
+
+// Arms one read; the caller holds the state's lock.
+void IrqHandler::Read(const std::shared_ptr<ReadState>& state) {
+  if (!state->descriptor) {
+    log_error("%s(%d): no descriptor", "PostRead", __LINE__);
     return;
   }
-  std::shared_ptr<ReadState> state = state_;
-  descriptor_->async_read_some(boost::asio::buffer(&state->word, sizeof state->word),
-                               [state](const boost::system::error_code& error, size_t bytes) {
-                                 std::lock_guard<std::mutex> lock(state->mutex);
-                                 if (state->owner) state->owner->OnHandleEvent(error, bytes);
-                               });
+  state->descriptor->async_read_some(
+      boost::asio::buffer(&state->word, sizeof state->word),
+      [state](const boost::system::error_code& error, size_t bytes) {
+        IrqHandler* owner = nullptr;
+        {
+          std::lock_guard<std::mutex> lock(state->mutex);
+          if (state->stopped || !state->owner) return;
+          owner = state->owner;
+          state->delivering = std::this_thread::get_id();
+        }
+        owner->OnHandleEvent(error, bytes);  // may stop or delete the owner
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->delivering = std::thread::id();
+        state->idle.notify_all();
+      });
 }
 
 void IrqHandler::OnHandleEvent(const boost::system::error_code& error, size_t bytes) {
@@ -275,12 +336,22 @@ void IrqHandler::OnHandleEvent(const boost::system::error_code& error, size_t by
     return;
   }
   if (bytes != 4) XQV_ERROR("bytes_transferred(%d) != %d", static_cast<int>(bytes), 4);
-  if (callback_) {
-    callback_(state_->word);
+  // The callback may stop or delete this handler: past it only the shared state is used.
+  const std::shared_ptr<ReadState> state = state_;
+  std::shared_ptr<const Callback> callback;
+  uint32_t word = 0;
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    callback = state->callback;
+    word = state->word;
+  }
+  if (callback && *callback) {
+    (*callback)(word);
   } else {
     XQV_ERROR("no callback");  // an empty callback would throw out of the event loop
   }
-  PostRead();
+  std::lock_guard<std::mutex> lock(state->mutex);
+  if (!state->stopped && state->owner) Read(state);
 }
 
 void Singleton(int* fd, const char* name) {

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <boost/asio/posix/stream_descriptor.hpp>
@@ -83,7 +82,12 @@ XQV_API void uio_enable_irq(int fd, uint8_t value);
 XQV_API void SetNextTimer(int timerfd, int64_t microseconds);
 
 // Interrupt events of the capture driver: a 4-byte word per event read from a stream
-// descriptor that the owner creates and sets, delivered to the callback.
+// descriptor that the owner creates and sets, delivered to the callback on the thread that
+// runs the descriptor's I/O context.
+//
+// Stop() and the destructor may be called from any thread, the callback's own included:
+// once they return no callback starts, and one running on another thread has finished.
+// A callback may therefore stop or delete its own handler.
 class XQV_API IrqHandler {
  public:
   using Callback = std::function<void(uint32_t)>;
@@ -94,31 +98,28 @@ class XQV_API IrqHandler {
   IrqHandler(const IrqHandler&) = delete;
   IrqHandler& operator=(const IrqHandler&) = delete;
 
-  void set_callback(Callback callback) { callback_ = std::move(callback); }
-  void set_descriptor(Descriptor descriptor) { descriptor_ = std::move(descriptor); }
-  const Descriptor& descriptor() const { return descriptor_; }
+  void set_callback(Callback callback);
+  void set_descriptor(Descriptor descriptor);
+  Descriptor descriptor() const;
   int device_fd() const { return fd_; }
 
   void _Start(uint8_t argument);
   // record: 16 bytes passed on to the driver as they are.
   void EnqueueFrameBuffer(uint32_t a, const void* record, uint16_t b);
   void Stop();
+  // Starts reading (again, after a Stop and a new descriptor).
   void PostRead();
   void OnHandleEvent(const boost::system::error_code& error, size_t bytes);
 
  private:
-  // Outlives the handler while a read is pending: the read's buffer and the way back.
-  struct ReadState {
-    std::mutex mutex;
-    IrqHandler* owner = nullptr;
-    uint32_t word = 0;
-  };
+  // Shared with the pending read, so that it outlives the handler: the descriptor, the
+  // callback, the receive word and the stop state, under one mutex.
+  struct ReadState;
+  static void Read(const std::shared_ptr<ReadState>& state);
 
-  Callback callback_;
   uint8_t id_;
   std::string name_;
   uint64_t a_, b_;
-  Descriptor descriptor_;
   int fd_ = -1;
   std::shared_ptr<ReadState> state_;
 };
