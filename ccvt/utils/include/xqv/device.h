@@ -115,7 +115,7 @@ class XQV_API IrqHandler {
   // Shared with the pending read, so that it outlives the handler: the descriptor, the
   // callback, the receive word and the stop state, under one mutex.
   struct ReadState;
-  static void Read(const std::shared_ptr<ReadState>& state);
+  __attribute__((visibility("hidden"))) static void Read(const std::shared_ptr<ReadState>& state);
 
   uint8_t id_;
   std::string name_;
