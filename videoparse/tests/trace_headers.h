@@ -43,7 +43,8 @@ struct TraceSection {
 inline bool HaveFfmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
 
 // Runs trace_headers over an Annex B stream of the given format ("h264" or
-// "hevc"); nothing when ffmpeg cannot be run. ffmpeg may stop at a unit it
+// "hevc"), every packet included (also those before the first key frame);
+// nothing when ffmpeg cannot be run. ffmpeg may stop at a unit it
 // cannot read (the tests' slices carry no real picture data): the sections
 // before it are kept.
 inline std::optional<std::vector<TraceSection>> TraceHeaders(const Bytes& stream, const char* format) {
@@ -60,7 +61,7 @@ inline std::optional<std::vector<TraceSection>> TraceHeaders(const Bytes& stream
     std::optional<std::vector<TraceSection>> out;
     if (written) {
         const std::string cmd = std::string("ffmpeg -hide_banner -nostats -f ") + format + " -i '" +
-                                name.data() + "' -c copy -bsf:v trace_headers -f null - 2>&1";
+                                name.data() + "' -c copy -copyinkf -bsf:v trace_headers -f null - 2>&1";
         if (FILE* p = popen(cmd.c_str(), "r")) {
             std::vector<TraceSection> sections;
             static const std::regex element(R"(^\[trace_headers @ [^\]]*\] (\d+)\s+(\S+)\s+([01]+) = (-?\d+)\s*$)");
