@@ -135,13 +135,15 @@ VIDEOPARSE_API int64_t QueryType(void* handle, const unsigned char* data, unsign
 
 // NAL listing (H.264). SetVideoData sets the data; each GetNalUnit then hands
 // out its next NAL unit (start code included) and returns:
-//    0  with the unit; for a slice, isSlice is true and headerLen is the length
-//       of the slice header's raw bytes (after the NAL header, emulation-
-//       prevention bytes included) up to and including the byte that holds
-//       its picture order count fields;
-//   -1  with the unit (non-null *nal) when it cannot be read: a forbidden bit,
-//       or a slice whose PPS or SPS has not been seen (headerLen 0); the walk
-//       goes on with the next call;
+//    0  with the unit; for a slice, isSlice is true and headerLen counts the
+//       raw bytes after the NAL header (emulation-prevention bytes included)
+//       up to and including the byte that holds the first bit after the
+//       header's fields up to the picture order count (frame_num, field
+//       flags, idr_pic_id, pic_order_cnt_lsb, delta_pic_order_cnt...);
+//   -1  with the unit (non-null *nal) when it cannot be read: a forbidden
+//       bit, a slice, SPS or PPS that fails to parse, or a slice whose PPS or
+//       SPS has not been seen (headerLen 0); the walk goes on with the next
+//       call;
 //   -1  with *nal null and *nalLen 0 at the end of the data.
 // So a caller walks the units until *nal comes back null, not until -1:
 //     SetVideoData(h, data, len);
