@@ -276,7 +276,7 @@ struct SliceSpec {
 };
 
 // For an SPS with log2_max_frame_num_minus4 = 0 and poc type 0, lsb minus4 = 0
-// unless the spec says otherwise.
+// unless the SliceSpec says otherwise.
 inline Bytes MakeSlice(const SliceSpec& s) {
     BitWriter w;
     w.ue(s.firstMb);
