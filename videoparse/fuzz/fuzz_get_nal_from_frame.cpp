@@ -32,5 +32,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)x;
     ParseRelease(h);
+
+    // H.265 handles list nothing: -1 and cleared outputs, whatever the data.
+    if (ParseCreate(&h, VideoCodecH265, 2, 64) != 0)
+        return 0;
+    count = 1;
+    if (GetNalFromFrame(h, frame.data(), static_cast<unsigned>(size), &count, &nals, &lens) != -1 ||
+        count || nals || lens)
+        __builtin_trap();
+    SetVideoData(h, frame.data(), static_cast<unsigned>(size));
+    isSlice = true;
+    if (GetNalUnit(h, &nal, &len, &isSlice, &headerLen) != -1 || nal || len || isSlice || headerLen)
+        __builtin_trap();
+    ParseRelease(h);
     return 0;
 }

@@ -58,6 +58,8 @@ struct VideoInfo {
     // Parameter fields (1068 bytes from width).
     int32_t width;
     int32_t height;
+    // Frame rate rateNum / rateDen, 0 / 0 when unknown (no timing, or an H.264
+    // num_units_in_tick of 2^31 or more, whose double does not fit).
     uint32_t rateNum;    // time_scale
     uint32_t rateDen;    // H.264: 2 x num_units_in_tick; H.265: num_units_in_tick
     int32_t videoSignalTypePresent;
@@ -114,7 +116,8 @@ VIDEOPARSE_API int64_t ParseRelease(void* handle);
 // -1 when either fails to parse, and then nothing is stored.
 VIDEOPARSE_API int64_t SetParameterSetData(void* handle, unsigned char* sps, unsigned int spsLen,
                                            unsigned char* pps, unsigned int ppsLen);
-// Copies the frame's SPS and PPS NAL units into the handle's slots.
+// Copies the frame's SPS and PPS NAL units into the handle's slots (H.264; on an
+// H.265 handle -1 with `out` cleared).
 VIDEOPARSE_API int64_t GetParameterSetData(void* handle, unsigned char* frame, unsigned int len,
                                            ParameterSetData* out);
 
@@ -130,15 +133,41 @@ VIDEOPARSE_API int64_t VideoSampleTest(void* handle, const unsigned char* data, 
 VIDEOPARSE_API int64_t QueryType(void* handle, const unsigned char* data, unsigned int len,
                                  VideoPicType& type);
 
-// NAL listing: SetVideoData, then GetNalUnit until it returns -1.
+// NAL listing (H.264). SetVideoData sets the data; each GetNalUnit then hands
+// out its next NAL unit (start code included) and returns:
+//    0  with the unit; for a slice, isSlice is true and headerLen counts the
+//       raw bytes after the NAL header (emulation-prevention bytes included)
+//       up to and including the byte that holds the first bit after the
+//       header's fields up to the picture order count (frame_num, field
+//       flags, idr_pic_id, pic_order_cnt_lsb, delta_pic_order_cnt...);
+//   -1  with the unit (non-null *nal) when it cannot be read: a forbidden
+//       bit, a slice, SPS or PPS that fails to parse, or a slice whose PPS or
+//       SPS has not been seen (headerLen 0); the walk goes on with the next
+//       call;
+//   -1  with *nal null and *nalLen 0 at the end of the data.
+// So a caller walks the units until *nal comes back null, not until -1:
+//     SetVideoData(h, data, len);
+//     for (;;) {
+//         const int64_t r = GetNalUnit(h, &nal, &nalLen, &isSlice, &headerLen);
+//         if (!nal)
+//             break;
+//         ... // r == 0: isSlice and headerLen are valid
+//     }
+// SPS and PPS units met on the way are parsed, so slices after them in the
+// same data are read. On an H.265 handle GetNalUnit and GetNalFromFrame return
+// -1 with their outputs cleared.
 VIDEOPARSE_API int64_t SetVideoData(void* handle, unsigned char* data, unsigned int len);
 VIDEOPARSE_API int64_t GetNalUnit(void* handle, unsigned char** nal, unsigned int* nalLen,
                                   bool* isSlice, unsigned int* headerLen);
+// Lists every NAL unit of the frame at once: *count units, their pointers and
+// lengths in two arrays of the handle (valid until the next call).
 VIDEOPARSE_API int64_t GetNalFromFrame(void* handle, unsigned char* frame, unsigned int len,
                                        unsigned int* count, unsigned char*** nals,
                                        unsigned int** lens);
 
 // SEI user data (user data unregistered, UUID 99AED31B-B894-4B97-AD39-FB4ED5902BA1).
+// AddUserData takes at most 16 MiB (16 x 2^20 bytes) of user data per message;
+// more returns -1 with nothing added.
 VIDEOPARSE_API int64_t UserDataCreate(void** handle, VideoCodecType codec);
 VIDEOPARSE_API int64_t UserDataRelease(void* handle);
 VIDEOPARSE_API int64_t AddUserData(void* handle, const unsigned char* frame, unsigned int frameLen,

@@ -165,10 +165,11 @@ int64_t CParseAVCParams::ReadSequenceParameterSetData(VideoInfo* info) {
             const uint32_t unitsInTick = r.Read(32);
             const uint32_t timeScale = r.Read(32);
             r.Read(1); // fixed_frame_rate_flag
-            if (unitsInTick > UINT32_MAX / 2)
-                return -1;
-            out.rateNum = timeScale;
-            out.rateDen = 2 * unitsInTick;
+            // A tick of 2^31 units or more is legal, but its doubled
+            // denominator does not fit: the rate is reported unknown (0/0).
+            const bool fits = unitsInTick <= UINT32_MAX / 2;
+            out.rateNum = fits ? timeScale : 0;
+            out.rateDen = fits ? 2 * unitsInTick : 0;
         }
     }
     if (r.Error())
@@ -389,20 +390,30 @@ int64_t CParseAVCParams::VideoSampleTest(const uint8_t* data, uint32_t len, Vide
     int newPicture = 0;
     if ((nal.payload()[0] & 0x80) || ParseUnit(nal, type, refIdc, &scratch, &newPicture, true) != 0) {
         info->lost = 1;
+        firstFieldOpen_ = false;
         return -1;
     }
     const AvcSlice& s = curSlice_;
     curFrameNum_ = s.frame_num;
     info->frame = s.field_pic_flag ? 0 : 1;
+    // The second field of a pair has the other parity and the frame_num of the
+    // first; an intra second field (IDR or I first field, then I) must not
+    // reset the parity that the first field set.
+    const bool pairsWithFirst = s.field_pic_flag && firstFieldOpen_ &&
+                                s.bottom_field_flag != firstFieldBottom_ &&
+                                s.frame_num == firstFieldFrameNum_;
     if (type == 5 || s.slice_type == 2 || s.slice_type == 7) {
-        if (s.field_pic_flag) {
+        if (!s.field_pic_flag) {
+            fieldParity_ = 0;
+        } else if (!pairsWithFirst) {
             fieldParity_ = 1 - s.bottom_field_flag;
             fieldLoss_ = 0;
-        } else {
-            fieldParity_ = 0;
         }
         info->intra = 1;
     }
+    firstFieldOpen_ = s.field_pic_flag && !pairsWithFirst;
+    firstFieldBottom_ = s.bottom_field_flag;
+    firstFieldFrameNum_ = s.frame_num;
     if (!gapsAllowed_ && type != 5) {
         const bool secondField =
             s.field_pic_flag && ((s.bottom_field_flag && fieldParity_ == 1) ||
@@ -468,7 +479,11 @@ int64_t CParseAVCParams::GetNalUnit(uint8_t** nalOut, uint32_t* nalLen, bool* is
     *headerLen = 0;
     NalUnit nal;
     if (videoWalker_.Next(&nal) != 1)
-        return -1;
+        return -1; // the end: no unit
+    // From here on the unit is handed out, also when it fails, so that a walk
+    // can go on past it.
+    *nalOut = const_cast<uint8_t*>(nal.data);
+    *nalLen = nal.length;
     const uint8_t hdr = nal.payload()[0];
     if (hdr & 0x80)
         return -1;
@@ -493,8 +508,6 @@ int64_t CParseAVCParams::GetNalUnit(uint8_t** nalOut, uint32_t* nalLen, bool* is
     } else if (type == 7 || type == 8) {
         r = ParseUnit(nal, type, 0, &scratch, nullptr, false);
     }
-    *nalOut = const_cast<uint8_t*>(nal.data);
-    *nalLen = nal.length;
     return r;
 }
 

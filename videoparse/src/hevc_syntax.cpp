@@ -57,35 +57,95 @@ bool SkipScalingListData(BitReader& r) {
 constexpr uint32_t kMaxShortTermRefPicSets = 64;
 constexpr uint32_t kMaxDeltaPocs = 32; // the standard keeps a set within the 16-picture DPB
 
-// st_ref_pic_set(idx) as in the SPS; numDeltaPocs keeps each set's size.
-bool SkipShortTermRefPicSet(BitReader& r, uint32_t idx, uint32_t* numDeltaPocs) {
+// The POC differences of one short-term set, as the standard derives them.
+struct ShortTermRefPicSet {
+    uint32_t numNegative = 0, numPositive = 0;
+    int32_t s0[kMaxDeltaPocs + 1] = {}, s1[kMaxDeltaPocs + 1] = {};
+};
+
+// st_ref_pic_set(idx) as in the SPS (the reference set is idx - 1). A set
+// predicted from another keeps only the entries flagged for use whose POC
+// difference is not 0, so the next set reads one flag pair per entry kept.
+bool SkipShortTermRefPicSet(BitReader& r, uint32_t idx, ShortTermRefPicSet* sets) {
+    ShortTermRefPicSet& set = sets[idx];
     bool interPrediction = idx != 0 && r.ReadFlag();
     if (interPrediction) {
-        r.Skip(1); // delta_rps_sign
-        if (r.GetUE() > 32767) // abs_delta_rps_minus1
+        const bool negativeSign = r.ReadFlag(); // delta_rps_sign
+        const uint32_t absMinus1 = r.GetUE();   // abs_delta_rps_minus1
+        if (absMinus1 > 32767)
             return false;
-        const uint32_t ref = numDeltaPocs[idx - 1];
-        uint32_t count = 0;
-        for (uint32_t j = 0; j <= ref; ++j) {
-            const bool used = r.ReadFlag();
-            const bool useDelta = used ? true : r.ReadFlag();
-            if (used || useDelta)
-                ++count;
+        const int32_t deltaRps = (negativeSign ? -1 : 1) * static_cast<int32_t>(absMinus1 + 1);
+        const ShortTermRefPicSet& ref = sets[idx - 1];
+        const uint32_t refCount = ref.numNegative + ref.numPositive;
+        bool use[2 * kMaxDeltaPocs + 1];
+        for (uint32_t j = 0; j <= refCount; ++j) {
+            const bool used = r.ReadFlag();           // used_by_curr_pic_flag
+            use[j] = used ? true : r.ReadFlag();      // use_delta_flag (1 when absent)
         }
-        if (count > kMaxDeltaPocs)
+        if (r.Error())
             return false;
-        numDeltaPocs[idx] = count;
+        // Entry j < numNegative is ref.s0[j], then ref.s1, then deltaRps itself.
+        uint32_t n = 0;
+        auto keep = [&](int32_t* out, int32_t dPoc) {
+            if (n >= kMaxDeltaPocs + 1)
+                return false;
+            out[n++] = dPoc;
+            return true;
+        };
+        for (uint32_t j = ref.numPositive; j-- > 0;) {
+            const int32_t d = ref.s1[j] + deltaRps;
+            if (d < 0 && use[ref.numNegative + j] && !keep(set.s0, d))
+                return false;
+        }
+        if (deltaRps < 0 && use[refCount] && !keep(set.s0, deltaRps))
+            return false;
+        for (uint32_t j = 0; j < ref.numNegative; ++j) {
+            const int32_t d = ref.s0[j] + deltaRps;
+            if (d < 0 && use[j] && !keep(set.s0, d))
+                return false;
+        }
+        set.numNegative = n;
+        n = 0;
+        for (uint32_t j = ref.numNegative; j-- > 0;) {
+            const int32_t d = ref.s0[j] + deltaRps;
+            if (d > 0 && use[j] && !keep(set.s1, d))
+                return false;
+        }
+        if (deltaRps > 0 && use[refCount] && !keep(set.s1, deltaRps))
+            return false;
+        for (uint32_t j = 0; j < ref.numPositive; ++j) {
+            const int32_t d = ref.s1[j] + deltaRps;
+            if (d > 0 && use[ref.numNegative + j] && !keep(set.s1, d))
+                return false;
+        }
+        set.numPositive = n;
+        if (set.numNegative + set.numPositive > kMaxDeltaPocs)
+            return false;
     } else {
         const uint32_t negative = r.GetUE();
         const uint32_t positive = r.GetUE();
         if (negative > 16 || positive > 16)
             return false;
-        for (uint32_t i = 0; i < negative + positive; ++i) {
-            if (r.GetUE() > 32767) // delta_poc_s0/s1_minus1
+        int32_t poc = 0;
+        for (uint32_t i = 0; i < negative; ++i) {
+            const uint32_t minus1 = r.GetUE(); // delta_poc_s0_minus1
+            if (minus1 > 32767)
                 return false;
             r.Skip(1);
+            poc -= static_cast<int32_t>(minus1 + 1);
+            set.s0[i] = poc;
         }
-        numDeltaPocs[idx] = negative + positive;
+        poc = 0;
+        for (uint32_t i = 0; i < positive; ++i) {
+            const uint32_t minus1 = r.GetUE(); // delta_poc_s1_minus1
+            if (minus1 > 32767)
+                return false;
+            r.Skip(1);
+            poc += static_cast<int32_t>(minus1 + 1);
+            set.s1[i] = poc;
+        }
+        set.numNegative = negative;
+        set.numPositive = positive;
     }
     return !r.Error();
 }
@@ -190,9 +250,9 @@ int64_t CParseHEVCParams::ReadSequenceParameterSetData(VideoInfo* info) {
     const uint32_t numShortTerm = r.GetUE();
     if (r.Error() || numShortTerm > kMaxShortTermRefPicSets)
         return -1;
-    uint32_t numDeltaPocs[kMaxShortTermRefPicSets] = {};
+    ShortTermRefPicSet sets[kMaxShortTermRefPicSets];
     for (uint32_t i = 0; i < numShortTerm; ++i)
-        if (!SkipShortTermRefPicSet(r, i, numDeltaPocs))
+        if (!SkipShortTermRefPicSet(r, i, sets))
             return -1;
     if (r.ReadFlag()) { // long_term_ref_pics_present_flag
         const uint32_t numLongTerm = r.GetUE();

@@ -114,6 +114,10 @@ private:
     uint32_t gapsAllowed_ = 0;
     uint32_t fieldParity_ = 0;
     uint32_t fieldLoss_ = 0;
+    // The last picture was a first field, still waiting for its second.
+    bool firstFieldOpen_ = false;
+    uint32_t firstFieldBottom_ = 0;
+    uint32_t firstFieldFrameNum_ = 0;
 };
 
 // Copies hasParams and the parameter fields from one record to another.

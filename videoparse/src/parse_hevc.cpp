@@ -14,9 +14,36 @@ bool IsSliceSegment(uint32_t t) { return t <= 9 || (t >= 16 && t <= 23); }
 bool IsIrap(uint32_t t) { return t >= 16 && t <= 21; }
 void ClearInfo(VideoInfo* info) { std::memset(info, 0, sizeof *info); }
 
-// VPS and SPS values all sit in their first bytes; this many raw bytes hold
-// every field read, whatever follows.
-constexpr uint32_t kParamBytes = 4096;
+// Bits of ue(v) for values up to max.
+constexpr uint64_t UeBits(uint64_t max) {
+    uint64_t k = 0;
+    while ((max + 1) >> (k + 1))
+        ++k;
+    return 2 * k + 1;
+}
+constexpr uint64_t kUeAny = UeBits(0xFFFFFFFEull); // a 32-bit value
+
+// The VPS and SPS readers stop at the VUI timing. The longest legal run of
+// syntax up to there, with every element at the end of its range, bounds the
+// raw bytes unescaped (an emulation-prevention byte per two RBSP bytes at most).
+constexpr uint64_t kProfileTierLevelBits = 96 + 16 + 7 * 96;
+constexpr uint64_t kSubLayerOrderingBits = 1 + 7 * 3 * kUeAny;
+constexpr uint64_t kScalingListBits = 20 * (1 + UeBits(5) + UeBits(493) + 64 * UeBits(256));
+constexpr uint64_t kShortTermSetBits =
+    1 + 2 * UeBits(16) + 32 * (UeBits(32767) + 1); // larger than a predicted set
+constexpr uint64_t kVuiBits =
+    1 + (1 + 8 + 32) + 2 + (1 + 3 + 1 + 1 + 24) + (1 + 2 * kUeAny) + 3 + (1 + 4 * kUeAny) + 1 + 64;
+constexpr uint64_t kSpsBits =
+    8 + kProfileTierLevelBits + UeBits(15) + UeBits(3) + 1 + 2 * kUeAny + 1 + 4 * kUeAny +
+    2 * UeBits(8) + UeBits(12) + kSubLayerOrderingBits + 6 * kUeAny + 2 + kScalingListBits + 2 +
+    (1 + 8 + 2 * kUeAny + 1) + UeBits(64) + 64 * kShortTermSetBits + 1 + UeBits(32) + 32 * 17 + 2 +
+    kVuiBits;
+constexpr uint64_t kVpsBits = 32 + kProfileTierLevelBits + kSubLayerOrderingBits + 6 +
+                              UeBits(1023) + 1023 * 63 + 1 + 64;
+constexpr uint64_t RawBytes(uint64_t bits) { return 2 + (bits + 7) / 8 * 3 / 2 + 1; }
+constexpr uint32_t kParamBytes =
+    static_cast<uint32_t>(RawBytes(kSpsBits > kVpsBits ? kSpsBits : kVpsBits));
+static_assert(kParamBytes > 4096 && kParamBytes < 65536);
 
 } // namespace
 
@@ -35,6 +62,28 @@ int64_t CParseHEVCParams::Release() {
 
 int64_t CParseHEVCParams::QuerySliceType(const uint8_t*, uint32_t, VideoPicType& type) {
     type = VideoPicNone;
+    return -1;
+}
+
+int64_t CParseHEVCParams::GetNalUnit(uint8_t** nal, uint32_t* nalLen, bool* isSlice,
+                                     uint32_t* headerLen) {
+    *nal = nullptr;
+    *nalLen = 0;
+    *isSlice = false;
+    *headerLen = 0;
+    return -1;
+}
+
+int64_t CParseHEVCParams::GetNalFromFrame(uint8_t*, uint32_t, uint32_t* count, uint8_t*** nals,
+                                          uint32_t** lens) {
+    *count = 0;
+    *nals = nullptr;
+    *lens = nullptr;
+    return -1;
+}
+
+int64_t CParseHEVCParams::GetParameterSetData(uint8_t*, uint32_t, ParameterSetData* out) {
+    std::memset(out, 0, sizeof *out);
     return -1;
 }
 

@@ -14,6 +14,12 @@ public:
     int64_t Release() override;
     int64_t ReadVideoParams(const uint8_t* data, uint32_t len, VideoInfo* info, int) override;
     int64_t QuerySliceType(const uint8_t* data, uint32_t len, VideoPicType& type) override;
+    // No NAL listing or parameter-set extraction for H.265: -1 with the
+    // outputs cleared, so that no caller reads what was never written.
+    int64_t GetNalUnit(uint8_t** nal, uint32_t* nalLen, bool* isSlice, uint32_t* headerLen) override;
+    int64_t GetNalFromFrame(uint8_t* frame, uint32_t len, uint32_t* count, uint8_t*** nals,
+                            uint32_t** lens) override;
+    int64_t GetParameterSetData(uint8_t* frame, uint32_t len, ParameterSetData* out) override;
     int64_t AddUserData(const uint8_t* frame, uint32_t frameLen, const uint8_t* user,
                         uint32_t userLen, const uint8_t** out, uint32_t* outLen) override;
     int64_t GetUserData(const uint8_t* frame, uint32_t len, const uint8_t** out,

@@ -281,6 +281,55 @@ TEST(Assembly, OversizedAccessUnitIsDropped) {
     EXPECT_EQ(aus.size(), 3u);
 }
 
+TEST(NalListing, WalkGoesPastUnreadableUnitsAndEndsWithNullUnit) {
+    SliceSpec unknownPps;
+    unknownPps.pps = 5;
+    SliceSpec p;
+    p.idr = false, p.sliceType = 5, p.frameNum = 1, p.pocLsb = 2;
+    const Bytes forbidden = {0, 0, 0, 1, 0xE5, 0x88, 0x84, 0x21};
+    struct Unit {
+        Bytes bytes;
+        int64_t result;
+        bool slice;
+    };
+    // On a fresh handle: a slice before any parameter set, one with a PPS the
+    // data never brings, and a unit with the forbidden bit set.
+    const Unit units[] = {
+        {MakeSlice({}), -1, true},   {Aud(), 0, false},          {MakeSps({}), 0, false},
+        {MakePps(), 0, false},       {MakeSlice({}), 0, true},   {forbidden, -1, false},
+        {MakeSlice(unknownPps), -1, true}, {MakeSlice(p), 0, true},
+    };
+    Bytes data;
+    for (const Unit& u : units)
+        data.insert(data.end(), u.bytes.begin(), u.bytes.end());
+    Handle h;
+    ASSERT_EQ(SetVideoData(h, data.data(), unsigned(data.size())), 0);
+    size_t pos = 0;
+    int i = 0;
+    for (const Unit& u : units) {
+        SCOPED_TRACE(i++);
+        unsigned char* nal = nullptr;
+        unsigned len = 0, headerLen = 0;
+        bool isSlice = false;
+        EXPECT_EQ(GetNalUnit(h, &nal, &len, &isSlice, &headerLen), u.result);
+        ASSERT_EQ(nal, data.data() + pos);
+        EXPECT_EQ(len, u.bytes.size());
+        EXPECT_EQ(isSlice, u.slice);
+        EXPECT_EQ(headerLen != 0, u.slice && u.result == 0);
+        pos += u.bytes.size();
+    }
+    for (int end = 0; end < 2; ++end) {
+        unsigned char* nal = data.data();
+        unsigned len = 7, headerLen = 7;
+        bool isSlice = true;
+        EXPECT_EQ(GetNalUnit(h, &nal, &len, &isSlice, &headerLen), -1);
+        EXPECT_EQ(nal, nullptr);
+        EXPECT_EQ(len, 0u);
+        EXPECT_FALSE(isSlice);
+        EXPECT_EQ(headerLen, 0u);
+    }
+}
+
 TEST(Assembly, UnknownParameterSetsDropTheSlice) {
     Handle h;
     std::vector<int64_t> results;

@@ -3,203 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "feed.h"
+#include "hevc_util.h"
+#include "trace_headers.h"
 
 using namespace vptest;
 
 namespace {
-
-struct ShortTermSet {
-    bool inter = false;
-    uint32_t negative = 1, positive = 0; // when not inter
-};
-
-struct HevcSpsSpec {
-    uint32_t maxSubLayersMinus1 = 0;
-    uint32_t chroma = 1;
-    uint32_t width = 1920, height = 1088;
-    uint32_t conf[4] = {0, 0, 0, 4};
-    uint32_t log2PocLsbMinus4 = 4;
-    bool scaling = false;
-    int32_t scalingDelta = 1;
-    uint32_t predMatrixDelta = 0; // for list (sizeId 0, matrixId 1)
-    std::vector<ShortTermSet> shortTerm = {ShortTermSet{}};
-    bool longTerm = false;
-    uint32_t numLongTerm = 0;
-    bool signalType = true;
-    uint32_t primaries = 9, transfer = 16, matrix = 9, fullRange = 0;
-    bool timing = true;
-    uint32_t unitsInTick = 1001, timeScale = 60000;
-};
-
-void WriteProfileTierLevel(BitWriter& w, uint32_t maxSub) {
-    w.u(0, 2);
-    w.u(0, 1);
-    w.u(1, 5);
-    w.u(0x40000000, 32);
-    w.u(0xB, 4);
-    w.u(0, 43);
-    w.u(0, 1);
-    w.u(93, 8);
-    for (uint32_t i = 0; i < maxSub; ++i)
-        w.u(0, 2);
-    if (maxSub > 0)
-        for (uint32_t i = maxSub; i < 8; ++i)
-            w.u(0, 2);
-}
-
-Bytes HevcNal(uint32_t type, const Bytes& rbsp) {
-    return Nal(uint8_t(type << 1), Cat({{0x01}, rbsp}));
-}
-
-Bytes MakeHevcSps(const HevcSpsSpec& s) {
-    BitWriter w;
-    w.u(0, 4);
-    w.u(s.maxSubLayersMinus1, 3);
-    w.u(1, 1);
-    WriteProfileTierLevel(w, std::min(s.maxSubLayersMinus1, 6u));
-    w.ue(0);
-    w.ue(s.chroma);
-    if (s.chroma == 3)
-        w.u(0, 1);
-    w.ue(s.width);
-    w.ue(s.height);
-    const bool conf = s.conf[0] || s.conf[1] || s.conf[2] || s.conf[3];
-    w.u(conf, 1);
-    if (conf)
-        for (uint32_t c : s.conf)
-            w.ue(c);
-    w.ue(2); // bit depths
-    w.ue(2);
-    w.ue(s.log2PocLsbMinus4);
-    w.u(1, 1);
-    for (uint32_t i = 0; i <= std::min(s.maxSubLayersMinus1, 6u); ++i) {
-        w.ue(4);
-        w.ue(0);
-        w.ue(0);
-    }
-    w.ue(0);
-    w.ue(3);
-    w.ue(0);
-    w.ue(3);
-    w.ue(0);
-    w.ue(0);
-    w.u(s.scaling, 1);
-    if (s.scaling) {
-        w.u(1, 1);
-        for (uint32_t sizeId = 0; sizeId < 4; ++sizeId)
-            for (uint32_t m = 0; m < 6; m += sizeId == 3 ? 3 : 1) {
-                if (sizeId == 0 && m == 1) {
-                    w.u(0, 1);
-                    w.ue(s.predMatrixDelta);
-                    continue;
-                }
-                w.u(1, 1);
-                if (sizeId > 1)
-                    w.se(8);
-                for (int i = 0; i < (sizeId == 0 ? 16 : 64); ++i)
-                    w.se(i == 0 ? s.scalingDelta : 0);
-            }
-    }
-    w.u(0, 1); // amp
-    w.u(1, 1); // sao
-    w.u(0, 1); // pcm
-    w.ue(s.shortTerm.size());
-    for (size_t i = 0; i < s.shortTerm.size(); ++i) {
-        const ShortTermSet& st = s.shortTerm[i];
-        if (i != 0)
-            w.u(st.inter, 1);
-        if (st.inter) {
-            w.u(0, 1);
-            w.ue(0);
-            // The previous set's entries plus one, all used.
-            const ShortTermSet& ref = s.shortTerm[i - 1];
-            const uint32_t n = ref.inter ? 2 : ref.negative + ref.positive;
-            for (uint32_t j = 0; j <= n; ++j)
-                w.u(1, 1);
-        } else {
-            w.ue(st.negative);
-            w.ue(st.positive);
-            for (uint32_t j = 0; j < st.negative + st.positive; ++j) {
-                w.ue(0);
-                w.u(1, 1);
-            }
-        }
-    }
-    w.u(s.longTerm, 1);
-    if (s.longTerm) {
-        w.ue(s.numLongTerm);
-        for (uint32_t i = 0; i < s.numLongTerm; ++i) {
-            w.u(i, s.log2PocLsbMinus4 + 4);
-            w.u(1, 1);
-        }
-    }
-    w.u(1, 1); // temporal mvp
-    w.u(1, 1); // strong intra smoothing
-    w.u(1, 1); // vui
-    w.u(0, 1);
-    w.u(0, 1);
-    w.u(s.signalType, 1);
-    if (s.signalType) {
-        w.u(5, 3);
-        w.u(s.fullRange, 1);
-        w.u(1, 1);
-        w.u(s.primaries, 8);
-        w.u(s.transfer, 8);
-        w.u(s.matrix, 8);
-    }
-    w.u(0, 1); // chroma loc
-    w.u(0, 3);
-    w.u(0, 1); // default display window
-    w.u(s.timing, 1);
-    if (s.timing) {
-        w.u(s.unitsInTick, 32);
-        w.u(s.timeScale, 32);
-        w.u(0, 1);
-        w.u(0, 1);
-    }
-    w.u(0, 1); // bitstream restriction
-    w.u(0, 1); // extension
-    return HevcNal(33, w.rbsp());
-}
-
-struct HevcVpsSpec {
-    uint32_t maxSubLayersMinus1 = 0;
-    uint32_t maxLayerId = 0;
-    uint32_t numLayerSetsMinus1 = 0;
-    bool timing = true;
-    uint32_t unitsInTick = 1, timeScale = 50;
-};
-
-Bytes MakeHevcVps(const HevcVpsSpec& s) {
-    BitWriter w;
-    w.u(0, 4);
-    w.u(1, 1);
-    w.u(1, 1);
-    w.u(0, 6);
-    w.u(s.maxSubLayersMinus1, 3);
-    w.u(1, 1);
-    w.u(0xFFFF, 16);
-    WriteProfileTierLevel(w, std::min(s.maxSubLayersMinus1, 6u));
-    w.u(1, 1);
-    for (uint32_t i = 0; i <= std::min(s.maxSubLayersMinus1, 6u); ++i) {
-        w.ue(4);
-        w.ue(0);
-        w.ue(0);
-    }
-    w.u(s.maxLayerId, 6);
-    w.ue(s.numLayerSetsMinus1);
-    for (uint64_t i = 0; i < uint64_t(s.numLayerSetsMinus1) * (s.maxLayerId + 1); ++i)
-        w.u(1, 1);
-    w.u(s.timing, 1);
-    if (s.timing) {
-        w.u(s.unitsInTick, 32);
-        w.u(s.timeScale, 32);
-        w.u(0, 1);
-        w.ue(0);
-    }
-    w.u(0, 1);
-    return HevcNal(32, w.rbsp());
-}
 
 Bytes IdrSegment() { return Nal(uint8_t(19 << 1), {0x01, 0x80, 0x55, 0x66, 0x77}, false); }
 
@@ -225,15 +34,33 @@ template <typename S, typename F> S With(F f) {
     return s;
 }
 
-TEST(HevcSps, Table) {
-    struct Case {
-        const char* name;
-        HevcSpsSpec sps;
-        bool ok;
-        int width, height;
-    };
+struct SpsCase {
+    const char* name;
+    HevcSpsSpec sps;
+    bool ok;
+    int width, height;
+    bool legal = true; // within every limit of the standard (trace_headers reads it)
+};
+
+ShortTermSet Predicted(int32_t deltaRps, std::vector<int> use = {}) {
+    ShortTermSet st;
+    st.inter = true;
+    st.deltaRps = deltaRps;
+    st.use = std::move(use);
+    return st;
+}
+
+ShortTermSet Explicit(uint32_t negative, uint32_t positive, uint32_t deltaMinus1 = 0) {
+    ShortTermSet st;
+    st.negative = negative;
+    st.positive = positive;
+    st.deltaMinus1 = deltaMinus1;
+    return st;
+}
+
+std::vector<SpsCase> SpsCases() {
     using S = HevcSpsSpec;
-    const Case cases[] = {
+    return {
         {"1088 with a 4:2:0 window of 4 at the bottom", {}, true, 1920, 1080},
         {"4:2:2 window", With<S>([](S& s) { s.chroma = 2, s.conf[0] = 4, s.conf[3] = 8; }), true, 1912, 1080},
         {"4:4:4 window", With<S>([](S& s) { s.chroma = 3, s.conf[3] = 8; }), true, 1920, 1080},
@@ -244,8 +71,28 @@ TEST(HevcSps, Table) {
              s.shortTerm[5].inter = true;
              s.shortTerm[6].inter = true;
          }), true, 1920, 1080},
+        // {-1} moved by +1 keeps only +1 (its 0 is dropped), so the next set
+        // reads two flags, not three.
+        {"predicted sets drop a zero POC difference",
+         With<S>([](S& s) { s.shortTerm = {Explicit(1, 0), Predicted(1), Predicted(-1)}; }), true, 1920,
+         1080},
+        // {-1, -2, +1} moved by +1 with -2's entry dropped keeps {+1, +2};
+        // moved by -2 that gives {-1, -2} (0 dropped), with one entry unused.
+        {"predicted sets with dropped and unused entries", With<S>([](S& s) {
+             s.shortTerm = {Explicit(2, 1), Predicted(1, {1, -1, 1, 1}), Predicted(-2, {0, 1, 1}),
+                            Predicted(3), Explicit(1, 1)};
+         }), true, 1920, 1080},
+        // More pictures than the largest DPB holds, yet read.
         {"16 + 16 pictures in a set", With<S>([](S& s) { s.shortTerm[0].negative = 16, s.shortTerm[0].positive = 16; }),
-         true, 1920, 1080},
+         true, 1920, 1080, false},
+        // 64 sets of 15 pictures 32768 apart and scaling lists of the longest
+        // codes: the VUI lies past 6000 bytes.
+        {"longest short-term sets and scaling lists", With<S>([](S& s) {
+             s.maxDecPicBufferingMinus1 = 15;
+             s.shortTerm.assign(64, Explicit(8, 7, 32767));
+             s.scaling = true;
+             s.scalingLarge = true;
+         }), true, 1920, 1080},
         {"32 long-term pictures", With<S>([](S& s) { s.longTerm = true, s.numLongTerm = 32; }), true, 1920, 1080},
         {"eight sub-layers", With<S>([](S& s) { s.maxSubLayersMinus1 = 7; }), false, 0, 0},
         {"chroma_format_idc 4", With<S>([](S& s) { s.chroma = 4; }), false, 0, 0},
@@ -259,10 +106,16 @@ TEST(HevcSps, Table) {
         {"window as tall as the picture", With<S>([](S& s) { s.conf[3] = 544; }), false, 0, 0},
         {"huge width", With<S>([](S& s) { s.width = 0xFFFFFFF0u; }), false, 0, 0},
     };
-    for (const auto& c : cases) {
+}
+
+Bytes NoTimingVps() {
+    return MakeHevcVps(With<HevcVpsSpec>([](HevcVpsSpec& v) { v.timing = false; }));
+}
+
+TEST(HevcSps, Table) {
+    for (const auto& c : SpsCases()) {
         SCOPED_TRACE(c.name);
-        const Outcome o = ParseUnits(MakeHevcVps(With<HevcVpsSpec>([](HevcVpsSpec& v) { v.timing = false; })),
-                              MakeHevcSps(c.sps));
+        const Outcome o = ParseUnits(NoTimingVps(), MakeHevcSps(c.sps));
         EXPECT_EQ(o.vps, 0);
         EXPECT_EQ(o.sps, c.ok ? 0 : -1);
         EXPECT_EQ(o.info.key, 1);
@@ -273,9 +126,44 @@ TEST(HevcSps, Table) {
         EXPECT_EQ(o.info.height, c.height);
         EXPECT_EQ(o.info.rateNum, 60000u);
         EXPECT_EQ(o.info.rateDen, 1001u); // num_units_in_tick itself
+        EXPECT_EQ(o.info.videoSignalTypePresent, 1);
         EXPECT_EQ(o.info.colourPrimaries, 9);
         EXPECT_EQ(o.info.transferCharacteristics, 16);
         EXPECT_EQ(o.info.matrixCoefficients, 9);
+    }
+}
+
+// trace_headers reads the same pictures sizes and VUI values from the same
+// bytes: the hand-made units are what the table says they are.
+TEST(HevcSps, SyntheticUnitsAgreeWithTraceHeaders) {
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg not installed";
+    for (const auto& c : SpsCases()) {
+        if (!c.ok || !c.legal)
+            continue;
+        SCOPED_TRACE(c.name);
+        const auto trace = TraceHeaders(Cat({NoTimingVps(), MakeHevcSps(c.sps)}), "hevc");
+        ASSERT_TRUE(trace.has_value());
+        const auto sps = SectionsTitled(*trace, "Sequence Parameter Set");
+        ASSERT_FALSE(sps.empty());
+        const TraceSection& t = sps[0];
+        const int64_t chroma = t.Value("chroma_format_idc");
+        const int64_t subW = chroma == 1 || chroma == 2 ? 2 : 1, subH = chroma == 1 ? 2 : 1;
+        const int64_t window = t.Value("conformance_window_flag");
+        auto offset = [&](const char* n) { return window ? t.Value(n) : 0; };
+        EXPECT_EQ(t.Value("pic_width_in_luma_samples") -
+                      subW * (offset("conf_win_left_offset") + offset("conf_win_right_offset")),
+                  c.width);
+        EXPECT_EQ(t.Value("pic_height_in_luma_samples") -
+                      subH * (offset("conf_win_top_offset") + offset("conf_win_bottom_offset")),
+                  c.height);
+        EXPECT_EQ(t.Value("vui_num_units_in_tick"), 1001);
+        EXPECT_EQ(t.Value("vui_time_scale"), 60000);
+        EXPECT_EQ(t.Value("colour_primaries"), 9);
+        EXPECT_EQ(t.Value("transfer_characteristics"), 16);
+        EXPECT_EQ(t.Value("matrix_coefficients"), 9);
+        // The unit was read to its end.
+        EXPECT_EQ(t.Value("sps_extension_present_flag"), 0);
     }
 }
 
@@ -295,29 +183,57 @@ TEST(HevcSps, VuiDefaults) {
     EXPECT_EQ(o.info.rateDen, 1u);
 }
 
-TEST(HevcVps, Table) {
-    struct Case {
-        const char* name;
-        HevcVpsSpec vps;
-        bool ok;
-    };
+struct VpsCase {
+    const char* name;
+    HevcVpsSpec vps;
+    bool ok;
+};
+
+std::vector<VpsCase> VpsCases() {
     using V = HevcVpsSpec;
-    const Case cases[] = {
+    return {
         {"plain", {}, true},
         {"1024 layer sets", With<V>([](V& v) { v.numLayerSetsMinus1 = 1023; }), true},
         {"layer ids up to 62", With<V>([](V& v) { v.maxLayerId = 62, v.numLayerSetsMinus1 = 3; }), true},
+        // 1023 x 63 layer flags: the timing lies past 8000 bytes.
+        {"1024 layer sets of 63 layer ids",
+         With<V>([](V& v) { v.maxLayerId = 62, v.numLayerSetsMinus1 = 1023; }), true},
         {"seven sub-layers", With<V>([](V& v) { v.maxSubLayersMinus1 = 6; }), true},
         {"1025 layer sets", With<V>([](V& v) { v.numLayerSetsMinus1 = 1024; }), false},
         {"layer id 63", With<V>([](V& v) { v.maxLayerId = 63; }), false},
         {"eight sub-layers", With<V>([](V& v) { v.maxSubLayersMinus1 = 7; }), false},
     };
+}
+
+TEST(HevcVps, Table) {
     HevcSpsSpec noTiming;
     noTiming.timing = false;
-    for (const auto& c : cases) {
+    for (const auto& c : VpsCases()) {
         SCOPED_TRACE(c.name);
         const Outcome o = ParseUnits(MakeHevcVps(c.vps), MakeHevcSps(noTiming));
         EXPECT_EQ(o.vps, c.ok ? 0 : -1);
         EXPECT_EQ(o.info.rateNum, c.ok ? 50u : 0u);
+        EXPECT_EQ(o.info.rateDen, c.ok ? 1u : 0u);
+    }
+}
+
+TEST(HevcVps, SyntheticUnitsAgreeWithTraceHeaders) {
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg not installed";
+    HevcSpsSpec noTiming;
+    noTiming.timing = false;
+    for (const auto& c : VpsCases()) {
+        if (!c.ok)
+            continue;
+        SCOPED_TRACE(c.name);
+        const auto trace = TraceHeaders(Cat({MakeHevcVps(c.vps), MakeHevcSps(noTiming)}), "hevc");
+        ASSERT_TRUE(trace.has_value());
+        const auto vps = SectionsTitled(*trace, "Video Parameter Set");
+        ASSERT_FALSE(vps.empty());
+        EXPECT_EQ(vps[0].Value("vps_num_layer_sets_minus1"), c.vps.numLayerSetsMinus1);
+        EXPECT_EQ(vps[0].Value("vps_num_units_in_tick"), 1);
+        EXPECT_EQ(vps[0].Value("vps_time_scale"), 50);
+        EXPECT_EQ(vps[0].Value("vps_extension_flag"), 0);
     }
 }
 

@@ -165,6 +165,43 @@ TEST(Hevc, StartersAppearOnceAndCraIsKey) {
     EXPECT_EQ(aus[0].info.key, 1);
 }
 
+TEST(Hevc, ListingAndParameterSetCallsFailWithClearedOutputs) {
+    Bytes stream = ReadFile(DataPath("h265_aud.h265"));
+    ASSERT_FALSE(stream.empty());
+    void* ud = nullptr;
+    ASSERT_EQ(UserDataCreate(&ud, VideoCodecH265), 0);
+    Handle parse(0, 0, VideoCodecH265);
+    for (void* h : {static_cast<void*>(parse), ud}) {
+        SCOPED_TRACE(h == ud ? "user-data handle" : "parse handle");
+        ASSERT_EQ(SetVideoData(h, stream.data(), unsigned(stream.size())), 0);
+        // A walk "until -1" ends at once, and no output keeps its marker.
+        unsigned char* nal = reinterpret_cast<unsigned char*>(0x5A5A);
+        unsigned len = 0xA5A5A5A5u, headerLen = 0xA5A5A5A5u;
+        bool isSlice = true;
+        EXPECT_EQ(GetNalUnit(h, &nal, &len, &isSlice, &headerLen), -1);
+        EXPECT_EQ(nal, nullptr);
+        EXPECT_EQ(len, 0u);
+        EXPECT_FALSE(isSlice);
+        EXPECT_EQ(headerLen, 0u);
+
+        unsigned count = 0xA5A5A5A5u;
+        unsigned char** nals = reinterpret_cast<unsigned char**>(0x5A5A);
+        unsigned* lens = reinterpret_cast<unsigned*>(0x5A5A);
+        EXPECT_EQ(GetNalFromFrame(h, stream.data(), unsigned(stream.size()), &count, &nals, &lens), -1);
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(nals, nullptr);
+        EXPECT_EQ(lens, nullptr);
+    }
+    ParameterSetData ps;
+    std::memset(&ps, 0xA5, sizeof ps);
+    EXPECT_EQ(GetParameterSetData(parse, stream.data(), unsigned(stream.size()), &ps), -1);
+    for (const auto& slot : ps.slot) {
+        EXPECT_EQ(slot.data, nullptr);
+        EXPECT_EQ(slot.size, 0u);
+    }
+    EXPECT_EQ(UserDataRelease(ud), 0);
+}
+
 TEST(Hevc, BadInput) {
     Handle h(0, 0, VideoCodecH265);
     VideoInfo vi;

@@ -63,7 +63,7 @@ TEST(Sps, Table) {
         {"crop as large as the width", With([](SpsSpec& s) { s.crop[0] = 480, s.crop[1] = 480; }),
          false, 0, 0},
         {"huge width", With([](SpsSpec& s) { s.widthMbs = 0xF0000000u; }), false, 0, 0},
-        {"timing too large", With([](SpsSpec& s) { s.unitsInTick = 0x80000000u; }), false, 0, 0},
+        {"tick of 2^31 units", With([](SpsSpec& s) { s.unitsInTick = 0x80000000u; }), true, 1920, 1080},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,6 +119,14 @@ TEST(Sps, VuiFields) {
         {"timing 1/25", With([](SpsSpec& s) { s.unitsInTick = 1, s.timeScale = 50; }), 50, 2, 1, 5, 0, 1,
          1, 1, 1},
         {"no timing", With([](SpsSpec& s) { s.timing = false; }), 0, 0, 1, 5, 0, 1, 1, 1, 1},
+        // 2 x num_units_in_tick does not fit in 32 bits: the rate is unknown.
+        {"tick of 2^31 units", With([](SpsSpec& s) { s.unitsInTick = 0x80000000u; }), 0, 0, 1, 5, 0,
+         1, 1, 1, 1},
+        {"tick of 2^32 - 1 units", With([](SpsSpec& s) { s.unitsInTick = 0xFFFFFFFFu; }), 0, 0, 1, 5,
+         0, 1, 1, 1, 1},
+        {"tick of 2^31 - 1 units",
+         With([](SpsSpec& s) { s.unitsInTick = 0x7FFFFFFFu, s.timeScale = 0xFFFFFFFFu; }),
+         0xFFFFFFFFu, 0xFFFFFFFEu, 1, 5, 0, 1, 1, 1, 1},
         {"no VUI", With([](SpsSpec& s) { s.vui = false; }), 0, 0, 0, 0, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -135,6 +143,36 @@ TEST(Sps, VuiFields) {
         EXPECT_EQ(vi.transferCharacteristics, c.trc);
         EXPECT_EQ(vi.matrixCoefficients, c.mat);
     }
+}
+
+TEST(Sps, StreamWithLargeTickKeepsEveryAccessUnit) {
+    SpsSpec sps;
+    sps.unitsInTick = 0x80000000u;
+    std::vector<Bytes> units = {MakeSps(sps), MakePps()};
+    std::vector<Bytes> pictures;
+    for (uint32_t i = 0; i < 4; ++i) {
+        SliceSpec s;
+        s.idr = i == 0;
+        s.sliceType = i == 0 ? 7 : 5;
+        s.frameNum = i;
+        s.pocLsb = 2 * i;
+        pictures.push_back(MakeSlice(s));
+        units.push_back(pictures.back());
+    }
+    Handle h;
+    std::vector<int64_t> results;
+    const auto aus = Feed(h, units, true, &results);
+    for (int64_t r : results)
+        EXPECT_EQ(r, 0);
+    ASSERT_EQ(aus.size(), pictures.size());
+    EXPECT_EQ(aus[0].bytes, Cat({units[0], units[1], pictures[0]}));
+    for (size_t i = 1; i < aus.size(); ++i)
+        EXPECT_EQ(aus[i].bytes, pictures[i]) << i;
+    EXPECT_EQ(aus[0].info.key, 1);
+    EXPECT_EQ(aus[0].info.hasParams, 1);
+    EXPECT_EQ(aus[0].info.height, 1080);
+    EXPECT_EQ(aus[0].info.rateNum, 0u);
+    EXPECT_EQ(aus[0].info.rateDen, 0u);
 }
 
 TEST(Pps, IdLimits) {
@@ -303,37 +341,63 @@ TEST(SampleTest, FrameNumberGaps) {
 TEST(SampleTest, FieldPairs) {
     SpsSpec sps;
     sps.frameMbsOnly = 0, sps.heightUnits = 34, sps.crop[3] = 2;
+    enum Kind { Idr, I, P };
     struct Row {
-        bool idr;
+        Kind kind;
         uint32_t frameNum;
         bool bottom;
-        int lost, intra;
+        int lost;
     };
-    // IDR top field and its bottom field, a field pair, a pair after a gap in
-    // frame_num (both fields report it), then the next pair.
-    const Row rows[] = {
-        {true, 0, false, 0, 1}, {false, 0, true, 0, 0}, {false, 1, false, 0, 0}, {false, 1, true, 0, 0},
-        {false, 3, false, 1, 0}, {false, 3, true, 1, 0}, {false, 4, false, 0, 0}, {false, 4, true, 0, 0},
+    // Each field pair shares its frame_num, and the next pair's is one more:
+    // a stream without a gap loses nothing.
+    struct Case {
+        const char* name;
+        std::vector<Row> rows;
     };
-    Handle h;
-    Bytes params = Cat({MakeSps(sps), MakePps()});
-    VideoInfoEx ex{};
-    ASSERT_EQ(VideoSampleTest(h, params.data(), unsigned(params.size()), &ex), 0);
-    int i = 0;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(i++);
-        SliceSpec s;
-        s.idr = r.idr;
-        s.sliceType = r.idr ? 7 : 5;
-        s.frameNum = r.frameNum;
-        s.fieldCoding = true;
-        s.fieldPic = true;
-        s.bottom = r.bottom;
-        const Bytes slice = MakeSlice(s);
-        ASSERT_EQ(VideoSampleTest(h, slice.data(), unsigned(slice.size()), &ex), 0);
-        EXPECT_EQ(ex.frame, 0);
-        EXPECT_EQ(ex.lost, r.lost);
-        EXPECT_EQ(ex.intra, r.intra);
+    const Case cases[] = {
+        {"IDR/P, P/P, pair after a gap in frame_num (both fields report it), P/P",
+         {{Idr, 0, false, 0}, {P, 0, true, 0}, {P, 1, false, 0}, {P, 1, true, 0},
+          {P, 3, false, 1}, {P, 3, true, 1}, {P, 4, false, 0}, {P, 4, true, 0}}},
+        {"IDR/I, then P/P pairs",
+         {{Idr, 0, false, 0}, {I, 0, true, 0}, {P, 1, false, 0}, {P, 1, true, 0},
+          {P, 2, false, 0}, {P, 2, true, 0}, {P, 3, false, 0}, {P, 3, true, 0}}},
+        {"P/P, I/I, P/P",
+         {{Idr, 0, false, 0}, {P, 0, true, 0}, {P, 1, false, 0}, {P, 1, true, 0},
+          {I, 2, false, 0}, {I, 2, true, 0}, {P, 3, false, 0}, {P, 3, true, 0},
+          {P, 4, false, 0}, {P, 4, true, 0}}},
+        {"I/P pairs",
+         {{Idr, 0, false, 0}, {P, 0, true, 0}, {I, 1, false, 0}, {P, 1, true, 0},
+          {I, 2, false, 0}, {P, 2, true, 0}, {P, 3, false, 0}, {P, 3, true, 0}}},
+        {"bottom field first: IDR/I, P/P, I/I",
+         {{Idr, 0, true, 0}, {I, 0, false, 0}, {P, 1, true, 0}, {P, 1, false, 0},
+          {I, 2, true, 0}, {I, 2, false, 0}, {P, 3, true, 0}, {P, 3, false, 0}}},
+        {"IDR/I, I/I after a gap in frame_num (both fields report it), P/P",
+         {{Idr, 0, false, 0}, {I, 0, true, 0}, {I, 2, false, 1}, {I, 2, true, 1},
+          {P, 3, false, 0}, {P, 3, true, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Handle h;
+        Bytes params = Cat({MakeSps(sps), MakePps()});
+        VideoInfoEx ex{};
+        ASSERT_EQ(VideoSampleTest(h, params.data(), unsigned(params.size()), &ex), 0);
+        int i = 0;
+        for (const Row& r : c.rows) {
+            SCOPED_TRACE(i++);
+            SliceSpec s;
+            s.idr = r.kind == Idr;
+            s.sliceType = r.kind == P ? 5 : 7;
+            s.frameNum = r.frameNum;
+            s.pocLsb = (2 * r.frameNum + (r.bottom ? 1 : 0)) % 16;
+            s.fieldCoding = true;
+            s.fieldPic = true;
+            s.bottom = r.bottom;
+            const Bytes slice = MakeSlice(s);
+            ASSERT_EQ(VideoSampleTest(h, slice.data(), unsigned(slice.size()), &ex), 0);
+            EXPECT_EQ(ex.frame, 0);
+            EXPECT_EQ(ex.lost, r.lost);
+            EXPECT_EQ(ex.intra, r.kind == P ? 0 : 1);
+        }
     }
 }
 

@@ -28,6 +28,7 @@ struct Packet {
 struct Expected {
     std::map<std::string, long> values;
     std::vector<Packet> packets;
+    std::vector<uint32_t> headerLengths; // per slice, from trace_headers' bit positions
 };
 
 inline Expected ReadExpected(const std::string& name) {
@@ -42,6 +43,12 @@ inline Expected ReadExpected(const std::string& name) {
             Packet p{};
             s >> p.pos >> p.size >> p.key >> p.sliceType;
             e.packets.push_back(p);
+        } else if (key == "header") {
+            size_t index = 0;
+            uint32_t len = 0;
+            s >> index >> len;
+            e.headerLengths.resize(index + 1);
+            e.headerLengths[index] = len;
         } else {
             long v = 0;
             s >> v;
@@ -258,15 +265,24 @@ struct SliceSpec {
     bool fieldPic = false;
     bool bottom = false;
     int bodyBytes = 20; // bytes of pretend slice data after the header
+    // Widths of frame_num and pic_order_cnt_lsb (log2_max_frame_num_minus4 + 4
+    // and log2_max_pic_order_cnt_lsb_minus4 + 4 of the SPS); pocBits 0 for
+    // pic_order_cnt_type 2.
+    int frameNumBits = 4, pocBits = 4;
+    // Write the rest of the header up to slice_qp_delta (for the PPS of
+    // MakePps), so that a full reader such as trace_headers takes it.
+    bool fullHeader = false;
+    int32_t qpDelta = 0;
 };
 
-// For an SPS with log2_max_frame_num_minus4 = 0 and poc type 0, lsb minus4 = 0.
+// For an SPS with log2_max_frame_num_minus4 = 0 and poc type 0, lsb minus4 = 0
+// unless the SliceSpec says otherwise.
 inline Bytes MakeSlice(const SliceSpec& s) {
     BitWriter w;
     w.ue(s.firstMb);
     w.ue(s.sliceType);
     w.ue(s.pps);
-    w.u(s.frameNum, 4);
+    w.u(s.frameNum, s.frameNumBits);
     if (s.fieldCoding) {
         w.u(s.fieldPic, 1);
         if (s.fieldPic)
@@ -274,7 +290,26 @@ inline Bytes MakeSlice(const SliceSpec& s) {
     }
     if (s.idr)
         w.ue(s.idrPicId);
-    w.u(s.pocLsb, 4);
+    if (s.pocBits)
+        w.u(s.pocLsb, s.pocBits);
+    if (s.fullHeader) {
+        const uint32_t kind = s.sliceType % 5; // 0 P, 1 B, 2 I
+        if (kind == 1)
+            w.u(1, 1); // direct_spatial_mv_pred_flag
+        if (kind == 0 || kind == 1)
+            w.u(0, 1); // num_ref_idx_active_override_flag
+        if (kind != 2)
+            w.u(0, 1); // ref_pic_list_modification_flag_l0
+        if (kind == 1)
+            w.u(0, 1); // ref_pic_list_modification_flag_l1
+        if (s.refIdc) {
+            if (s.idr)
+                w.u(0, 2); // no_output_of_prior_pics_flag, long_term_reference_flag
+            else
+                w.u(0, 1); // adaptive_ref_pic_marking_mode_flag
+        }
+        w.se(s.qpDelta);
+    }
     for (int i = 0; i < s.bodyBytes; ++i)
         w.u(0xA5, 8);
     return Nal(uint8_t((s.refIdc << 5) | (s.idr ? 5 : 1)), w.rbsp(), false);

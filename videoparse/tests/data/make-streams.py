@@ -7,6 +7,8 @@ trace_headers bitstream filter).
     make-streams.py NAME...   regenerate only these
     make-streams.py --check   recompute the expectations of the committed
                               streams and compare (needs ffmpeg, no encoder run)
+    make-streams.py --update  rewrite the expectations of the committed streams
+                              (no encoder run)
 
 Expectation lines:
     width / height                  ffprobe
@@ -14,6 +16,8 @@ Expectation lines:
     videoSignalTypePresent ...      VUI fields of the SPS (2 / 5 defaults when absent)
     packet <pos> <size> <key> <slice_type of the first slice>
     sei <packet> <payload types of its SEI messages, in order>
+    header <slice> <raw bytes after the NAL header up to and including the byte
+                    holding the first bit after the picture order count fields>
     peer_user_data <text>           user data the peer put in the first access unit
 """
 import json
@@ -108,6 +112,41 @@ def encode(name, p):
     return out
 
 
+# Slice-header fields up to the picture order count (trace_headers names).
+HEADER_FIELDS = {"colour_plane_id", "frame_num", "field_pic_flag", "bottom_field_flag",
+                 "idr_pic_id", "pic_order_cnt_lsb", "delta_pic_order_cnt_bottom",
+                 "delta_pic_order_cnt[0]", "delta_pic_order_cnt[1]"}
+
+
+def slice_units(path):
+    """The H.264 slice NAL units (types 1 and 5) of a stream, from the byte
+    after their start code, in order."""
+    with open(path, "rb") as f:
+        data = f.read()
+    starts = [m.end() for m in re.finditer(b"\x00\x00\x01", data)]
+    units = []
+    for k, s in enumerate(starts):
+        end = starts[k + 1] - 3 if k + 1 < len(starts) else len(data)
+        if data[s] & 31 in (1, 5):
+            units.append(data[s:end])
+    return units
+
+
+def raw_length(unit, rbsp_bytes):
+    """Raw bytes after the NAL header that carry that many RBSP bytes, with
+    the emulation-prevention bytes among them."""
+    i, got, zeros = 1, 0, 0
+    while got < rbsp_bytes and i < len(unit):
+        b = unit[i]
+        i += 1
+        if zeros >= 2 and b == 3:
+            zeros = 0
+            continue
+        got += 1
+        zeros = zeros + 1 if b == 0 else 0
+    return i - 1
+
+
 def expectations(path, p):
     probe = json.loads(run(["ffprobe", "-hide_banner", "-loglevel", "error", "-show_packets",
                             "-show_streams", "-of", "json", path]).stdout)
@@ -123,7 +162,18 @@ def expectations(path, p):
     slice_types = []
     sei_types = []
     seen_packet = False
+    header_ends = []  # per slice: first bit after the fields up to the POC
+    in_slice = False
     for line in trace.splitlines():
+        if line.endswith("] Slice Header"):
+            header_ends.append(0)
+            in_slice = True
+            continue
+        if re.search(r"\] [A-Z][a-z]", line):
+            in_slice = False
+        mb = re.search(r"\]\s+(\d+)\s+(\w+(?:\[\d+\])*)\s+([01]+) = (-?\d+)$", line)
+        if in_slice and mb and mb.group(2) in HEADER_FIELDS:
+            header_ends[-1] = max(header_ends[-1], int(mb.group(1)) + len(mb.group(3)))
         if "Packet:" in line:
             seen_packet = True
             slice_types.append(None)
@@ -169,6 +219,10 @@ def expectations(path, p):
     for pkt, t in zip(pk, slice_types):
         lines.append("packet %s %s %d %d" % (pkt["pos"], pkt["size"], 1 if "K" in pkt["flags"] else 0,
                                              -1 if t is None else t))
+    slices = slice_units(path)
+    assert len(slices) == len(header_ends), (len(slices), len(header_ends))
+    for k, (unit, end) in enumerate(zip(slices, header_ends)):
+        lines.append("header %d %d" % (k, raw_length(unit, end // 8)))
     if p.get("peer"):
         for i, types in enumerate(sei_types):
             lines.append("sei %d %s" % (i, " ".join(str(t) for t in types)))
@@ -259,12 +313,13 @@ def hevc_expectations(path):
 
 def main():
     check = "--check" in sys.argv
+    committed = check or "--update" in sys.argv
     bad = 0
     only = [a for a in sys.argv[1:] if not a.startswith("--")]
     for name, p in STREAMS.items():
         if only and name not in only:
             continue
-        path = os.path.join(HERE, name + ".h264") if check else encode(name, p)
+        path = os.path.join(HERE, name + ".h264") if committed else encode(name, p)
         exp = expectations(path, p)
         target = os.path.join(HERE, name + ".expected")
         if check:
@@ -279,7 +334,7 @@ def main():
     for name, p in HEVC_STREAMS.items():
         if only and name not in only:
             continue
-        path = os.path.join(HERE, name + ".h265") if check else encode_hevc(name, p)
+        path = os.path.join(HERE, name + ".h265") if committed else encode_hevc(name, p)
         exp = hevc_expectations(path)
         target = os.path.join(HERE, name + ".expected")
         if check:
