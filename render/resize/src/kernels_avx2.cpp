@@ -106,14 +106,14 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         _mm256_storeu_ps(out + j, sum);
     }
     if (j < n)
-        (A == 2 ? kGenericKernels.row1Lanczos2 : kGenericKernels.row1Lanczos3)(src, cols + j, wx, n - j, out + j);
+        (A == 2 ? kGenericKernels.ownRow1Cubic8u : kGenericKernels.ownRow1Lanczos3_8u)(src, cols + j, wx, n - j, out + j);
 }
 
-void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow1Cubic8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     row1Pass<2>(src, cols, wx, n, out);
 }
 
-void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow1Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     row1Pass<3>(src, cols, wx, n, out);
 }
 
@@ -186,14 +186,14 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         _mm256_storeu_ps(out + 2 * j, sum);
     }
     if (j < n)
-        (A == 2 ? kGenericKernels.row2Lanczos2 : kGenericKernels.row2Lanczos3)(src, cols + j, wx, n - j, out + 2 * j);
+        (A == 2 ? kGenericKernels.ownRow2Lanczos2_8u : kGenericKernels.ownRow2Lanczos3_8u)(src, cols + j, wx, n - j, out + 2 * j);
 }
 
-void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow2Lanczos2_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     row2Pass<2>(src, cols, wx, n, out);
 }
 
-void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow2Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     row2Pass<3>(src, cols, wx, n, out);
 }
 
@@ -222,7 +222,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
         const float* rest[6];
         #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
-        (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
+        (Taps == 4 ? kGenericKernels.ownColCubic8u : kGenericKernels.ownColLanczos3_8u)(rest, wy, n - j, dst + j);
     }
 }
 
@@ -270,8 +270,12 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
 }
 
-const ResizeKernels kAvx2Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
-                                    colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
+void ownColCubic8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<4>(rows, wy, n, dst); }
+
+void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<6>(rows, wy, n, dst); }
+
+const ResizeKernels kAvx2Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
+                                    ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>};
 
 }  // namespace
 

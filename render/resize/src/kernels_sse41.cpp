@@ -30,7 +30,7 @@ inline __m128i transposeBytes4x4(__m128i v) {
     return _mm_shuffle_epi8(v, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
 }
 
-void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow1Cubic8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     const uint8_t* s = src - 1;
     int j = 0;
     for (; j + 4 <= n; j += 4, wx += 16) {
@@ -44,10 +44,10 @@ void row1Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int 
         sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), w3));
         _mm_storeu_ps(out + j, sum);
     }
-    if (j < n) kGenericKernels.row1Lanczos2(src, cols + j, wx, n - j, out + j);
+    if (j < n) kGenericKernels.ownRow1Cubic8u(src, cols + j, wx, n - j, out + j);
 }
 
-void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow1Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     const uint8_t* s = src - 2;
     int j = 0;
     for (; j + 4 <= n; j += 4, wx += 24) {
@@ -71,11 +71,11 @@ void row1Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int 
         sum = _mm_add_ps(sum, _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), w5));
         _mm_storeu_ps(out + j, sum);
     }
-    if (j < n) kGenericKernels.row1Lanczos3(src, cols + j, wx, n - j, out + j);
+    if (j < n) kGenericKernels.ownRow1Lanczos3_8u(src, cols + j, wx, n - j, out + j);
 }
 
 // Two positions of interleaved pairs: tap t becomes [u0 v0 u1 v1] of tap t.
-void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow2Lanczos2_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     const uint8_t* s = src - 2;
     const __m128i regroup = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     int j = 0;
@@ -92,10 +92,10 @@ void row2Lanczos2(const uint8_t* src, const int32_t* cols, const float* wx, int 
                          _mm_mul_ps(toFloat(_mm_srli_si128(v, 12)), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(3, 3, 2, 2))));
         _mm_storeu_ps(out + 2 * j, sum);
     }
-    if (j < n) kGenericKernels.row2Lanczos2(src, cols + j, wx, n - j, out + 2 * j);
+    if (j < n) kGenericKernels.ownRow2Lanczos2_8u(src, cols + j, wx, n - j, out + 2 * j);
 }
 
-void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void ownRow2Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     const uint8_t* s = src - 4;
     const __m128i regroup = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     int j = 0;
@@ -119,7 +119,7 @@ void row2Lanczos3(const uint8_t* src, const int32_t* cols, const float* wx, int 
                          _mm_mul_ps(toFloat(_mm_srli_si128(e, 4)), _mm_shuffle_ps(t45, t45, _MM_SHUFFLE(3, 3, 2, 2))));
         _mm_storeu_ps(out + 2 * j, sum);
     }
-    if (j < n) kGenericKernels.row2Lanczos3(src, cols + j, wx, n - j, out + 2 * j);
+    if (j < n) kGenericKernels.ownRow2Lanczos3_8u(src, cols + j, wx, n - j, out + 2 * j);
 }
 
 template <int Taps>
@@ -145,7 +145,7 @@ void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
         const float* rest[6];
         #pragma GCC unroll 6
         for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
-        (Taps == 4 ? kGenericKernels.colLanczos2 : kGenericKernels.colLanczos3)(rest, wy, n - j, dst + j);
+        (Taps == 4 ? kGenericKernels.ownColCubic8u : kGenericKernels.ownColLanczos3_8u)(rest, wy, n - j, dst + j);
     }
 }
 
@@ -186,8 +186,12 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
 }
 
-const ResizeKernels kSse41Kernels = {row1Lanczos2, row1Lanczos3, row2Lanczos2, row2Lanczos3,
-                                     colPass<4>,   colPass<6>,   colPair<4>,   colPair<6>};
+void ownColCubic8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<4>(rows, wy, n, dst); }
+
+void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<6>(rows, wy, n, dst); }
+
+const ResizeKernels kSse41Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
+                                     ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>};
 
 }  // namespace
 

@@ -24,20 +24,40 @@ inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi :
 
 // Horizontal pass of one source row for the columns whose taps leave the
 // source: taps clamped to it, each channel reading only its own samples.
-void clampedColumns(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols, float* out) {
-    const int a = static_cast<int>(p.lobes), taps = 2 * a;
+template <int Ch, int A>
+void calcBorder(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols, float* out) {
+    constexpr int taps = 2 * A;
     for (int col = col0; col < col0 + cols; ++col) {
         const int kx = p.horizontal.index[col];
         const float* wx = p.horizontal.weights + static_cast<size_t>(taps) * col;
-        for (int c = 0; c < pl.ch; ++c) {
+        for (int c = 0; c < Ch; ++c) {
             float sum = 0.0f;
             for (int t = 0; t < taps; ++t) {
-                const int sx = clampInt(kx - (a - 1) + t, 0, pl.srcW - 1);
-                sum += static_cast<float>(srow[sx * pl.ch + c]) * wx[t];
+                const int sx = clampInt(kx - (A - 1) + t, 0, pl.srcW - 1);
+                sum += static_cast<float>(srow[sx * Ch + c]) * wx[t];
             }
-            out[(col - col0) * pl.ch + c] = sum;
+            out[(col - col0) * Ch + c] = sum;
         }
     }
+}
+
+using BorderPass = void (*)(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols, float* out);
+
+void ownCalcBorderR1Lanczos2_8u(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols,
+                                float* out) {
+    calcBorder<1, 2>(p, pl, srow, col0, cols, out);
+}
+void ownCalcBorderR1Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols,
+                                float* out) {
+    calcBorder<1, 3>(p, pl, srow, col0, cols, out);
+}
+void ownCalcBorderR2Lanczos2_8u(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols,
+                                float* out) {
+    calcBorder<2, 2>(p, pl, srow, col0, cols, out);
+}
+void ownCalcBorderR2Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint8_t* srow, int col0, int cols,
+                                float* out) {
+    calcBorder<2, 3>(p, pl, srow, col0, cols, out);
 }
 
 // The area, separably: the horizontal pass of each needed source row into a
@@ -46,13 +66,16 @@ void clampedColumns(const PlanHeader& p, const Plane& pl, const uint8_t* srow, i
 // row and the left and right bands of columns (whose taps leave the source)
 // are filtered with clamped taps, outside the variant's loops; the sums are
 // those of the per-pixel definition, term by term.
+template <int Ch, int A>
 void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
                 bool replicate, int left, int right) {
-    const int a = static_cast<int>(p.lobes), taps = 2 * a;
-    const RowPass rowPass =
-        pl.ch == 1 ? (a == 2 ? k.row1Lanczos2 : k.row1Lanczos3) : (a == 2 ? k.row2Lanczos2 : k.row2Lanczos3);
-    const ColPass colPass = a == 2 ? k.colLanczos2 : k.colLanczos3;
-    const ColPass2 colPair = a == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
+    constexpr int a = A, taps = 2 * A;
+    const RowPass rowPass = Ch == 1 ? (A == 2 ? k.ownRow1Cubic8u : k.ownRow1Lanczos3_8u)
+                                    : (A == 2 ? k.ownRow2Lanczos2_8u : k.ownRow2Lanczos3_8u);
+    const ColPass colPass = A == 2 ? k.ownColCubic8u : k.ownColLanczos3_8u;
+    const ColPass2 colPair = A == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
+    const BorderPass border = Ch == 1 ? (A == 2 ? ownCalcBorderR1Lanczos2_8u : ownCalcBorderR1Lanczos3_8u)
+                                      : (A == 2 ? ownCalcBorderR2Lanczos2_8u : ownCalcBorderR2Lanczos3_8u);
     const int n = pl.w * pl.ch;
     const int mid = pl.w - left - right;
     const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
@@ -62,9 +85,9 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
     auto filter = [&](int sourceRow, float* out) {
         if (replicate) sourceRow = clampInt(sourceRow, 0, pl.srcH - 1);
         const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
-        if (left > 0) clampedColumns(p, pl, srow, pl.x, left, out);
+        if (left > 0) border(p, pl, srow, pl.x, left, out);
         if (mid > 0) rowPass(srow, colOffsets + left, wxMid, mid, out + left * pl.ch);
-        if (right > 0) clampedColumns(p, pl, srow, pl.x + pl.w - right, right, out + (pl.w - right) * pl.ch);
+        if (right > 0) border(p, pl, srow, pl.x + pl.w - right, right, out + (pl.w - right) * pl.ch);
     };
 
     // slot[v] holds source row prev - (a - 1) + v; start one row early so that
@@ -94,8 +117,32 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
     }
 }
 
+using AreaPass = void (*)(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
+                         float* ring, bool replicate, int left, int right);
+
+void ownResize1Lanczos2_8u(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
+                           float* ring, bool replicate, int left, int right) {
+    resizeArea<1, 2>(k, p, pl, colOffsets, ring, replicate, left, right);
+}
+void ownResize1Lanczos3_8u(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
+                           float* ring, bool replicate, int left, int right) {
+    resizeArea<1, 3>(k, p, pl, colOffsets, ring, replicate, left, right);
+}
+void ownResize2Lanczos2_8u(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
+                           float* ring, bool replicate, int left, int right) {
+    resizeArea<2, 2>(k, p, pl, colOffsets, ring, replicate, left, right);
+}
+void ownResize2Lanczos3_8u(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets,
+                           float* ring, bool replicate, int left, int right) {
+    resizeArea<2, 3>(k, p, pl, colOffsets, ring, replicate, left, right);
+}
+
+// One plane: offsets into the work buffer, then the border bands and the
+// interior. The luma and chroma drivers differ only in their channels.
 void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, ippiEdgeMode border, uint8_t* buffer) {
     const int a = static_cast<int>(p.lobes);
+    const AreaPass area = pl.ch == 1 ? (a == 2 ? ownResize1Lanczos2_8u : ownResize1Lanczos3_8u)
+                                     : (a == 2 ? ownResize2Lanczos2_8u : ownResize2Lanczos3_8u);
     // Offsets first (4-byte aligned: the caller's buffer has any alignment).
     int32_t* colOffsets = reinterpret_cast<int32_t*>(alignUp(reinterpret_cast<uintptr_t>(buffer), 4));
     int32_t* rowOffsets = colOffsets + pl.w;
@@ -104,7 +151,7 @@ void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, i
     float* ring = reinterpret_cast<float*>(alignUp(reinterpret_cast<uintptr_t>(rowOffsets + pl.h), 32));
 
     if (border == ippiEdgeInMemory) {
-        resizeArea(k, p, pl, colOffsets, ring, false, 0, 0);
+        area(k, p, pl, colOffsets, ring, false, 0, 0);
         return;
     }
     int left = clampInt(static_cast<int>(p.horizontal.leading) - pl.x, 0, pl.w);
@@ -116,7 +163,17 @@ void planeDriver(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, i
     while (left + right < pl.w && ih[pl.x + left] - (a - 1) < 0) ++left;
     while (left + right < pl.w && ih[pl.x + pl.w - 1 - right] + a > pl.srcW - 1) ++right;
     if (left + right > pl.w) right = pl.w - left;
-    resizeArea(k, p, pl, colOffsets, ring, true, left, right);
+    area(k, p, pl, colOffsets, ring, true, left, right);
+}
+
+void ownResizeYUV420Lanczos_8u_P2R0(const ResizeKernels& k, const PlanHeader& p, const Plane& luma,
+                                    ippiEdgeMode border, uint8_t* buffer) {
+    planeDriver(k, p, luma, border, buffer);
+}
+
+void ownResizeYUV420Lanczos_8u_P2R1(const ResizeKernels& k, const PlanHeader& p, const Plane& chroma,
+                                    ippiEdgeMode border, uint8_t* buffer) {
+    planeDriver(k, p, chroma, border, buffer);
 }
 
 }  // namespace
@@ -178,8 +235,8 @@ ippResult resizeYUV420(const ResizeKernels& kernels, const uint8_t* pSrcY, int32
                        static_cast<int32_t>(planW / 2),
                        static_cast<int32_t>(planH / 2),
                        2};
-    planeDriver(kernels, p, luma, border, pBuffer);
-    planeDriver(kernels, p, chroma, border, pBuffer);
+    ownResizeYUV420Lanczos_8u_P2R0(kernels, p, luma, border, pBuffer);
+    ownResizeYUV420Lanczos_8u_P2R1(kernels, p, chroma, border, pBuffer);
 
     if ((dstSize.width & 1) || (dstSize.height & 1) || dstSize.width > planW || dstSize.height > planH)
         return ippStsSizeWarning;

@@ -9,7 +9,8 @@
 
 namespace klmf_resize {
 
-// Horizontal pass over one source row. src addresses column 0 of the row;
+// The 4-tap passes (2 lobes) carry the names of the cubic passes of the same
+// shape. Horizontal pass over one source row. src addresses column 0 of the row;
 // cols[j] is the byte offset of position j's centre tap k (one channel: k,
 // two channels: 2k); wx holds 2a weights per position. One channel writes
 // out[j], two channels out[2j] and out[2j + 1].
@@ -24,12 +25,12 @@ using ColPass2 = void (*)(const float* const* rows, const float* wy0, const floa
                           uint8_t* dst1);
 
 struct ResizeKernels {
-    RowPass row1Lanczos2;
-    RowPass row1Lanczos3;
-    RowPass row2Lanczos2;
-    RowPass row2Lanczos3;
-    ColPass colLanczos2;
-    ColPass colLanczos3;
+    RowPass ownRow1Cubic8u;
+    RowPass ownRow1Lanczos3_8u;
+    RowPass ownRow2Lanczos2_8u;
+    RowPass ownRow2Lanczos3_8u;
+    ColPass ownColCubic8u;
+    ColPass ownColLanczos3_8u;
     ColPass2 colPairLanczos2;  // may be null: two ColPass calls instead
     ColPass2 colPairLanczos3;
 };
