@@ -106,7 +106,8 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         _mm256_storeu_ps(out + j, sum);
     }
     if (j < n)
-        (A == 2 ? kGenericKernels.ownRow1Cubic8u : kGenericKernels.ownRow1Lanczos3_8u)(src, cols + j, wx, n - j, out + j);
+        (A == 2 ? kGenericKernels.ownRow1Cubic8u : kGenericKernels.ownRow1Lanczos3_8u)(src, cols + j, wx, n - j,
+                                                                                        out + j);
 }
 
 void ownRow1Cubic8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
@@ -186,7 +187,8 @@ void row2Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
         _mm256_storeu_ps(out + 2 * j, sum);
     }
     if (j < n)
-        (A == 2 ? kGenericKernels.ownRow2Lanczos2_8u : kGenericKernels.ownRow2Lanczos3_8u)(src, cols + j, wx, n - j, out + 2 * j);
+        (A == 2 ? kGenericKernels.ownRow2Lanczos2_8u : kGenericKernels.ownRow2Lanczos3_8u)(src, cols + j, wx, n - j,
+                                                                                            out + 2 * j);
 }
 
 void ownRow2Lanczos2_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {

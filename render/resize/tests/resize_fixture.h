@@ -140,7 +140,8 @@ inline std::vector<float> kernelTable(int a) {
     const int scale = a == 2 ? 200 : 100;
     std::vector<float> t(static_cast<size_t>(a * scale + 2), 0.0f);
     for (int m = 0; m <= a * scale; ++m)
-        t[static_cast<size_t>(m)] = m % scale == 0 && m != 0 ? 0.0f : static_cast<float>(lanczosKernel(double(m) / scale, a));
+        t[static_cast<size_t>(m)] =
+            m % scale == 0 && m != 0 ? 0.0f : static_cast<float>(lanczosKernel(static_cast<double>(m) / scale, a));
     return t;
 }
 
