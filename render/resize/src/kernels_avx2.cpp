@@ -272,12 +272,181 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
 }
 
+// Prepared passes: per group of eight output floats, the load offsets, the
+// byte-shuffle mask (or the gather indices) and the weights already in tap
+// order, laid out once per strip so that each source row only loads them.
+template <int T>
+struct alignas(32) Group {
+    int32_t shuffle;  // 1: two 16-byte loads and byte shuffles; 0: gathers
+    int32_t at0, at1;
+    int32_t pad[5];
+    __m256i mask;  // shuffle mask of tap 0, or the gather indices
+    __m256 w[T];
+};
+
+template <int A>
+void row1Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
+    constexpr int T = 2 * A;
+    auto* g = static_cast<Group<T>*>(layout);
+    for (int j = 0; j + 8 <= n; j += 8, wx += 8 * T, ++g) {
+        const int32_t c0 = cols[j], c4 = cols[j + 4];
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j + 4));
+        const bool one = cols[j + 7] - c0 + T - 1 <= 15;
+        const int32_t c1 = one ? c0 : c4;
+        g->shuffle = (one || (cols[j + 3] - c0 + T - 1 <= 15 && cols[j + 7] - c4 + T - 1 <= 15)) &&
+                     c1 - (A - 1) + 15 <= limit;
+        g->at0 = c0 - (A - 1);
+        g->at1 = c1 - (A - 1);
+        if (g->shuffle)
+            g->mask = _mm256_or_si256(
+                _mm256_sub_epi32(_mm256_setr_m128i(lo, hi), _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+        else
+            g->mask = _mm256_setr_m128i(lo, hi);
+        __m256 w[6];
+        if (A == 2) {
+            const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
+            const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
+            transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
+                             _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
+        } else {
+            transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)),
+                             join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
+                             join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
+                             join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
+            const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
+            const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
+            w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+            w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+        }
+        for (int t = 0; t < T; ++t) g->w[t] = w[t];
+    }
+}
+
+template <int A>
+void row1Prepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const auto* g = static_cast<const Group<T>*>(layout);
+    int j = 0;
+    for (; j + 8 <= n; j += 8, ++g) {
+        __m256 x[T];
+        if (g->shuffle) {
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at0))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at1)), 1);
+            #pragma GCC unroll 6
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, _mm256_add_epi32(g->mask, _mm256_set1_epi32(t))));
+        } else {
+            const __m256i v =
+                transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), g->mask, 1));
+            #pragma GCC unroll 6
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                const __m256i e =
+                    transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src), g->mask, 1));
+                x[4 % T] = toFloat(qword(e, 2));
+                x[5 % T] = toFloat(qword(e, 3));
+            }
+        }
+        __m256 sum = _mm256_mul_ps(x[0], g->w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], g->w[t]));
+        _mm256_storeu_ps(out + j, sum);
+    }
+    if (j < n)
+        (A == 2 ? kGenericKernels.ownRow1Cubic8u : kGenericKernels.ownRow1Lanczos3_8u)(src, cols + j, wx + j * T,
+                                                                                        n - j, out + j);
+}
+
+template <int A>
+void row2Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
+    constexpr int T = 2 * A;
+    auto* g = static_cast<Group<T>*>(layout);
+    for (int j = 0; j + 4 <= n; j += 4, wx += 4 * T, ++g) {
+        const __m128i idx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j));
+        const int32_t c0 = cols[j], c2 = cols[j + 2];
+        const bool one = cols[j + 3] - c0 + 2 * T - 1 <= 15;
+        const int32_t c1 = one ? c0 : c2;
+        g->shuffle = (one || (cols[j + 1] - c0 + 2 * T - 1 <= 15 && cols[j + 3] - c2 + 2 * T - 1 <= 15)) &&
+                     c1 - 2 * (A - 1) + 15 <= limit;
+        g->at0 = c0 - 2 * (A - 1);
+        g->at1 = c1 - 2 * (A - 1);
+        if (g->shuffle) {
+            const __m256i spread =
+                _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(idx), _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+            g->mask = _mm256_or_si256(
+                _mm256_add_epi32(_mm256_sub_epi32(spread, _mm256_setr_epi32(c0, c0, c0, c0, c1, c1, c1, c1)),
+                                 _mm256_setr_epi32(0, 1, 0, 1, 0, 1, 0, 1)),
+                _mm256_set1_epi32(static_cast<int>(0x80808000u)));
+        } else {
+            g->mask = _mm256_castsi128_si256(idx);
+        }
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T),
+               w3 = _mm_loadu_ps(wx + 3 * T);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        g->w[0] = dupPairs(w0);
+        g->w[1] = dupPairs(w1);
+        g->w[2] = dupPairs(w2);
+        g->w[3] = dupPairs(w3);
+        if (A == 3) {
+            const __m128 p = pairsAt(wx + 4, wx + 10), q = pairsAt(wx + 16, wx + 22);
+            g->w[4 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0)));
+            g->w[5 % T] = dupPairs(_mm_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+    }
+}
+
+template <int A>
+void row2Prepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const auto* g = static_cast<const Group<T>*>(layout);
+    int j = 0;
+    for (; j + 4 <= n; j += 4, ++g) {
+        __m256 x[T];
+        if (g->shuffle) {
+            const __m256i data = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at0))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at1)), 1);
+            #pragma GCC unroll 6
+            for (int t = 0; t < T; ++t)
+                x[t] = _mm256_cvtepi32_ps(
+                    _mm256_shuffle_epi8(data, _mm256_add_epi32(g->mask, _mm256_set1_epi32(2 * t))));
+        } else {
+            const __m128i idx = _mm256_castsi256_si128(g->mask);
+            const __m256i v =
+                regroupPairs(_mm256_i32gather_epi64(reinterpret_cast<const long long*>(src - 2 * (A - 1)), idx, 1));
+            #pragma GCC unroll 6
+            for (int t = 0; t < 4; ++t) x[t] = toFloat(qword(v, t));
+            if (A == 3) {
+                const __m128i split = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+                const __m128i e =
+                    _mm_shuffle_epi8(_mm_i32gather_epi32(reinterpret_cast<const int*>(src + 4), idx, 1), split);
+                x[4 % T] = toFloat(e);
+                x[5 % T] = toFloat(_mm_srli_si128(e, 8));
+            }
+        }
+        __m256 sum = _mm256_mul_ps(x[0], g->w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], g->w[t]));
+        _mm256_storeu_ps(out + 2 * j, sum);
+    }
+    if (j < n)
+        (A == 2 ? kGenericKernels.ownRow2Lanczos2_8u : kGenericKernels.ownRow2Lanczos3_8u)(src, cols + j, wx + j * T,
+                                                                                            n - j, out + 2 * j);
+}
+
+static_assert(sizeof(Group<6>) <= 8 * kPreparedBytesPerFloat, "a group of eight floats fits its share");
+
 void ownColCubic8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<4>(rows, wy, n, dst); }
 
 void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<6>(rows, wy, n, dst); }
 
 const ResizeKernels kAvx2Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
-                                    ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>};
+                                    ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>,
+                                    {row1Prepare<2>, row1Prepared<2>}, {row1Prepare<3>, row1Prepared<3>},
+                                    {row2Prepare<2>, row2Prepared<2>}, {row2Prepare<3>, row2Prepared<3>}};
 
 }  // namespace
 

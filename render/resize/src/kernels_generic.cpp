@@ -61,7 +61,8 @@ void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t
 }  // namespace
 
 const ResizeKernels kGenericKernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
-                                       ownColCubic8u,  ownColLanczos3_8u,  nullptr,            nullptr};
+                                       ownColCubic8u,  ownColLanczos3_8u,  nullptr,            nullptr,
+                                       {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
 
 ippResult mx_ippiResizeYUV420Lanczos_8u_P2R(const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
                                             int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV,

@@ -191,7 +191,8 @@ void ownColCubic8u(const float* const* rows, const float* wy, int n, uint8_t* ds
 void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { colPass<6>(rows, wy, n, dst); }
 
 const ResizeKernels kSse41Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
-                                     ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>};
+                                     ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>,
+                                     {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "plan_layout.h"
 
@@ -60,59 +62,104 @@ void ownCalcBorderR2Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint
     calcBorder<2, 3>(p, pl, srow, col0, cols, out);
 }
 
-// The area, separably: the horizontal pass of each needed source row into a
-// ring of 2a float rows, then a vertical pass per destination row. With edge
-// replication, rows above and below the source are filtered from the edge
-// row and the left and right bands of columns (whose taps leave the source)
-// are filtered with clamped taps, outside the variant's loops; the sums are
-// those of the per-pixel definition, term by term.
+// Columns per strip of the area, in floats of a ring row: the ring rows and
+// the prepared taps of one strip stay in the first-level cache while every
+// destination row of the strip is made.
+constexpr int kStripFloats = 512;
+
+// The area, separably, strip by strip of columns: the horizontal pass of each
+// needed source row into a ring of 2a float rows, then a vertical pass per
+// destination row. With edge replication, rows above and below the source
+// are the edge row (filtered once, then copied) and the left and right bands
+// of columns (whose taps leave the source) are filtered with clamped taps,
+// outside the variant's loops; the sums are those of the per-pixel
+// definition, term by term, so strips change no byte.
 template <int Ch, int A>
 void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
                 bool replicate, int left, int right) {
     constexpr int a = A, taps = 2 * A;
     const RowPass rowPass = Ch == 1 ? (A == 2 ? k.ownRow1Cubic8u : k.ownRow1Lanczos3_8u)
                                     : (A == 2 ? k.ownRow2Lanczos2_8u : k.ownRow2Lanczos3_8u);
+    const RowPreparedPass prepared = Ch == 1 ? (A == 2 ? k.row1Lanczos2Prepared : k.row1Lanczos3Prepared)
+                                             : (A == 2 ? k.row2Lanczos2Prepared : k.row2Lanczos3Prepared);
     const ColPass colPass = A == 2 ? k.ownColCubic8u : k.ownColLanczos3_8u;
     const ColPass2 colPair = A == 2 ? k.colPairLanczos2 : k.colPairLanczos3;
     const BorderPass border = Ch == 1 ? (A == 2 ? ownCalcBorderR1Lanczos2_8u : ownCalcBorderR1Lanczos3_8u)
                                       : (A == 2 ? ownCalcBorderR2Lanczos2_8u : ownCalcBorderR2Lanczos3_8u);
-    const int n = pl.w * pl.ch;
     const int mid = pl.w - left - right;
-    const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
-    float* slot[6];
-    for (int v = 0; v < taps; ++v) slot[v] = ring + stride * v;
-    const float* wxMid = p.horizontal.weights + static_cast<size_t>(taps) * (pl.x + left);
-    auto filter = [&](int sourceRow, float* out) {
-        if (replicate) sourceRow = clampInt(sourceRow, 0, pl.srcH - 1);
-        const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
-        if (left > 0) border(p, pl, srow, pl.x, left, out);
-        if (mid > 0) rowPass(srow, colOffsets + left, wxMid, mid, out + left * pl.ch);
-        if (right > 0) border(p, pl, srow, pl.x + pl.w - right, right, out + (pl.w - right) * pl.ch);
-    };
+    // Last source byte a tap of the interior columns reads.
+    const int32_t limit = mid > 0 ? colOffsets[left + mid - 1] + Ch * A + (Ch - 1) : 0;
+    alignas(32) unsigned char layout[kPreparedBytesPerFloat * kStripFloats];
+    constexpr int kStripCols = kStripFloats / Ch;
 
-    // slot[v] holds source row prev - (a - 1) + v; start one row early so that
-    // the first destination row loads exactly one row.
-    int prev = p.vertical.index[pl.y] - 1;
-    for (int v = 1; v < taps; ++v) filter(prev - (a - 1) + v, slot[v]);
-    for (int r = pl.y; r < pl.y + pl.h; ++r) {
-        const int ky = p.vertical.index[r];
-        const int delta = ky - prev;
-        if (delta >= taps) {
-            for (int v = 0; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
-        } else if (delta > 0) {
-            float* moved[6];
-            for (int v = 0; v < taps; ++v) moved[v] = slot[(v + delta) % taps];
-            for (int v = 0; v < taps; ++v) slot[v] = moved[v];
-            for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, slot[v]);
+    for (int s0 = 0; s0 < pl.w; s0 += kStripCols) {
+        const int s1 = s0 + kStripCols < pl.w ? s0 + kStripCols : pl.w;
+        const int l1 = s1 < left ? s1 : left;                  // left band: [s0, l1)
+        const int m0 = s0 > left ? s0 : left;                  // interior: [m0, m1)
+        const int m1 = s1 < left + mid ? s1 : left + mid;
+        const int r0 = s0 > left + mid ? s0 : left + mid;      // right band: [r0, s1)
+        const int n = (s1 - s0) * Ch;
+        const size_t stride = ((static_cast<size_t>(n) * sizeof(float) + 31) & ~size_t{31}) / sizeof(float);
+        float* slot[6];
+        int held[6];  // source row (after clamping) in each slot
+        for (int v = 0; v < taps; ++v) {
+            slot[v] = ring + stride * v;
+            held[v] = INT32_MIN;
         }
-        prev = ky;
-        const float* wy = p.vertical.weights + static_cast<size_t>(taps) * r;
-        uint8_t* out = pl.dst + (r - pl.y) * pl.dstStep;
-        if (colPair && r + 1 < pl.y + pl.h && p.vertical.index[r + 1] == ky) {
-            colPair(slot, wy, wy + taps, n, out, out + pl.dstStep);
-            ++r;
-        } else {
-            colPass(slot, wy, n, out);
+        const float* wxMid = p.horizontal.weights + static_cast<size_t>(taps) * (pl.x + m0);
+        const bool usePrepared = prepared.prepare && m1 > m0;
+        if (usePrepared) prepared.prepare(colOffsets + m0, wxMid, m1 - m0, limit, layout);
+        auto filter = [&](int sourceRow, int v) {
+            float* out = slot[v];
+            if (replicate) sourceRow = clampInt(sourceRow, 0, pl.srcH - 1);
+            for (int u = 0; u < taps; ++u)
+                if (held[u] == sourceRow) {
+                    std::memcpy(out, slot[u], static_cast<size_t>(n) * sizeof(float));
+                    held[v] = sourceRow;
+                    return;
+                }
+            held[v] = sourceRow;
+            const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
+            if (l1 > s0) border(p, pl, srow, pl.x + s0, l1 - s0, out);
+            if (usePrepared)
+                prepared.run(srow, layout, colOffsets + m0, wxMid, m1 - m0, out + (m0 - s0) * Ch);
+            else if (m1 > m0)
+                rowPass(srow, colOffsets + m0, wxMid, m1 - m0, out + (m0 - s0) * Ch);
+            if (s1 > r0) border(p, pl, srow, pl.x + r0, s1 - r0, out + (r0 - s0) * Ch);
+        };
+
+        // slot[v] holds source row prev - (a - 1) + v; start one row early so
+        // that the first destination row loads exactly one row.
+        int prev = p.vertical.index[pl.y] - 1;
+        for (int v = 1; v < taps; ++v) filter(prev - (a - 1) + v, v);
+        for (int r = pl.y; r < pl.y + pl.h; ++r) {
+            const int ky = p.vertical.index[r];
+            const int delta = ky - prev;
+            if (delta >= taps) {
+                for (int v = 0; v < taps; ++v) held[v] = INT32_MIN;
+                for (int v = 0; v < taps; ++v) filter(ky - (a - 1) + v, v);
+            } else if (delta > 0) {
+                float* moved[6];
+                int movedHeld[6];
+                for (int v = 0; v < taps; ++v) {
+                    moved[v] = slot[(v + delta) % taps];
+                    movedHeld[v] = held[(v + delta) % taps];
+                }
+                for (int v = 0; v < taps; ++v) {
+                    slot[v] = moved[v];
+                    held[v] = v < taps - delta ? movedHeld[v] : INT32_MIN;
+                }
+                for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, v);
+            }
+            prev = ky;
+            const float* wy = p.vertical.weights + static_cast<size_t>(taps) * r;
+            uint8_t* out = pl.dst + (r - pl.y) * pl.dstStep + s0 * Ch;
+            if (colPair && r + 1 < pl.y + pl.h && p.vertical.index[r + 1] == ky) {
+                colPair(slot, wy, wy + taps, n, out, out + pl.dstStep);
+                ++r;
+            } else {
+                colPass(slot, wy, n, out);
+            }
         }
     }
 }

@@ -24,6 +24,22 @@ using ColPass = void (*)(const float* const* rows, const float* wy, int n, uint8
 using ColPass2 = void (*)(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0,
                           uint8_t* dst1);
 
+// Prepared horizontal pass: `prepare` lays out the taps and weights of n
+// positions once per call and strip (any form the variant likes, at most
+// kPreparedBytesPerFloat bytes per output float) so that the pass over each
+// source row only loads them. limit is the last source byte (relative to
+// column 0) that a tap of the whole row reads: no load may reach past it.
+// The prepared pass writes exactly the floats of the plain one.
+constexpr int kPreparedBytesPerFloat = 32;
+using RowPrepare = void (*)(const int32_t* cols, const float* wx, int n, int32_t limit, void* prepared);
+using RowPrepared = void (*)(const uint8_t* src, const void* prepared, const int32_t* cols, const float* wx, int n,
+                             float* out);
+
+struct RowPreparedPass {
+    RowPrepare prepare;  // null: the plain pass is used
+    RowPrepared run;
+};
+
 struct ResizeKernels {
     RowPass ownRow1Cubic8u;
     RowPass ownRow1Lanczos3_8u;
@@ -33,6 +49,10 @@ struct ResizeKernels {
     ColPass ownColLanczos3_8u;
     ColPass2 colPairLanczos2;  // may be null: two ColPass calls instead
     ColPass2 colPairLanczos3;
+    RowPreparedPass row1Lanczos2Prepared;  // may be null
+    RowPreparedPass row1Lanczos3Prepared;
+    RowPreparedPass row2Lanczos2Prepared;
+    RowPreparedPass row2Lanczos3Prepared;
 };
 
 extern const ResizeKernels kGenericKernels;
