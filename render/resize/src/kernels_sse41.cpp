@@ -122,6 +122,109 @@ void ownRow2Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx
     if (j < n) kGenericKernels.ownRow2Lanczos3_8u(src, cols + j, wx, n - j, out + 2 * j);
 }
 
+// Prepared passes: per group of four output floats, the load offset and the
+// byte-shuffle mask of tap 0 and the weights already in tap order, laid out
+// once per strip. Groups whose taps do not fit one 16-byte load run the
+// plain pass on their four floats.
+template <int T>
+struct alignas(16) Group {
+    int32_t shuffle;
+    int32_t at;
+    int32_t pad[2];
+    __m128i mask;
+    __m128 w[T];
+};
+
+template <int A>
+void row1Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
+    constexpr int T = 2 * A;
+    auto* g = static_cast<Group<T>*>(layout);
+    for (int j = 0; j + 4 <= n; j += 4, wx += 4 * T, ++g) {
+        const int32_t c0 = cols[j];
+        g->shuffle = cols[j + 3] - c0 + T - 1 <= 15 && c0 - (A - 1) + 15 <= limit;
+        g->at = c0 - (A - 1);
+        g->mask = _mm_or_si128(_mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + j)),
+                                             _mm_set1_epi32(c0)),
+                               _mm_set1_epi32(static_cast<int>(0x80808000u)));
+        __m128 w0 = _mm_loadu_ps(wx), w1 = _mm_loadu_ps(wx + T), w2 = _mm_loadu_ps(wx + 2 * T),
+               w3 = _mm_loadu_ps(wx + 3 * T);
+        _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+        g->w[0] = w0;
+        g->w[1] = w1;
+        g->w[2] = w2;
+        g->w[3] = w3;
+        if (A == 3) {
+            const __m128 x = _mm_movelh_ps(pairAt(wx + 4), pairAt(wx + 10));
+            const __m128 y = _mm_movelh_ps(pairAt(wx + 16), pairAt(wx + 22));
+            g->w[4 % T] = _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0));
+            g->w[5 % T] = _mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1));
+        }
+    }
+}
+
+template <int A>
+void row1Prepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const RowPass plain = A == 2 ? ownRow1Cubic8u : ownRow1Lanczos3_8u;
+    const auto* g = static_cast<const Group<T>*>(layout);
+    int j = 0;
+    for (; j + 4 <= n; j += 4, ++g) {
+        if (!g->shuffle) {
+            plain(src, cols + j, wx + j * T, 4, out + j);
+            continue;
+        }
+        const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at));
+        __m128 sum = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(data, g->mask)), g->w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(
+                                                 data, _mm_add_epi32(g->mask, _mm_set1_epi32(t)))),
+                                             g->w[t]));
+        _mm_storeu_ps(out + j, sum);
+    }
+    if (j < n) plain(src, cols + j, wx + j * T, n - j, out + j);
+}
+
+template <int A>
+void row2Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
+    constexpr int T = 2 * A;
+    auto* g = static_cast<Group<T>*>(layout);
+    for (int j = 0; j + 2 <= n; j += 2, wx += 2 * T, ++g) {
+        const int32_t c0 = cols[j], c1 = cols[j + 1];
+        g->shuffle = c1 - c0 + 2 * T - 1 <= 15 && c0 - 2 * (A - 1) + 15 <= limit;
+        g->at = c0 - 2 * (A - 1);
+        g->mask = _mm_or_si128(_mm_setr_epi32(0, 1, c1 - c0, c1 - c0 + 1),
+                               _mm_set1_epi32(static_cast<int>(0x80808000u)));
+        // Tap t of the two positions, each repeated for the two channels.
+        for (int t = 0; t < T; ++t) g->w[t] = _mm_setr_ps(wx[t], wx[t], wx[T + t], wx[T + t]);
+    }
+}
+
+template <int A>
+void row2Prepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A;
+    const RowPass plain = A == 2 ? ownRow2Lanczos2_8u : ownRow2Lanczos3_8u;
+    const auto* g = static_cast<const Group<T>*>(layout);
+    int j = 0;
+    for (; j + 2 <= n; j += 2, ++g) {
+        if (!g->shuffle) {
+            plain(src, cols + j, wx + j * T, 2, out + 2 * j);
+            continue;
+        }
+        const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at));
+        __m128 sum = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(data, g->mask)), g->w[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(
+                                                 data, _mm_add_epi32(g->mask, _mm_set1_epi32(2 * t)))),
+                                             g->w[t]));
+        _mm_storeu_ps(out + 2 * j, sum);
+    }
+    if (j < n) plain(src, cols + j, wx + j * T, n - j, out + 2 * j);
+}
+
+static_assert(sizeof(Group<6>) <= 4 * kPreparedBytesPerFloat, "a group of four floats fits its share");
+
 template <int Taps>
 inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
     __m128 sum = _mm_mul_ps(_mm_loadu_ps(rows[0] + j), w[0]);
@@ -192,7 +295,8 @@ void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t
 
 const ResizeKernels kSse41Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
                                      ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>,
-                                     {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
+                                     {row1Prepare<2>, row1Prepared<2>}, {row1Prepare<3>, row1Prepared<3>},
+                                     {row2Prepare<2>, row2Prepared<2>}, {row2Prepare<3>, row2Prepared<3>}};
 
 }  // namespace
 

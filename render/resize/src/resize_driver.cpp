@@ -139,15 +139,14 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
                 for (int v = 0; v < taps; ++v) held[v] = INT32_MIN;
                 for (int v = 0; v < taps; ++v) filter(ky - (a - 1) + v, v);
             } else if (delta > 0) {
-                float* moved[6];
-                int movedHeld[6];
-                for (int v = 0; v < taps; ++v) {
-                    moved[v] = slot[(v + delta) % taps];
-                    movedHeld[v] = held[(v + delta) % taps];
-                }
-                for (int v = 0; v < taps; ++v) {
-                    slot[v] = moved[v];
-                    held[v] = v < taps - delta ? movedHeld[v] : INT32_MIN;
+                for (int d = 0; d < delta; ++d) {
+                    float* oldest = slot[0];
+                    for (int v = 0; v + 1 < taps; ++v) {
+                        slot[v] = slot[v + 1];
+                        held[v] = held[v + 1];
+                    }
+                    slot[taps - 1] = oldest;
+                    held[taps - 1] = INT32_MIN;
                 }
                 for (int v = taps - delta; v < taps; ++v) filter(ky - (a - 1) + v, v);
             }
