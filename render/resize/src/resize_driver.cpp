@@ -1,6 +1,8 @@
 // Checks, area clipping and the two plane drivers of the resize call.
 #include "resize_driver.h"
 
+#include <xmmintrin.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -62,11 +64,6 @@ void ownCalcBorderR2Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint
     calcBorder<2, 3>(p, pl, srow, col0, cols, out);
 }
 
-// Columns per strip of the area, in floats of a ring row: the ring rows and
-// the prepared taps of one strip stay in the first-level cache while every
-// destination row of the strip is made.
-constexpr int kStripFloats = 512;
-
 // The area, separably, strip by strip of columns: the horizontal pass of each
 // needed source row into a ring of 2a float rows, then a vertical pass per
 // destination row. With edge replication, rows above and below the source
@@ -74,6 +71,8 @@ constexpr int kStripFloats = 512;
 // of columns (whose taps leave the source) are filtered with clamped taps,
 // outside the variant's loops; the sums are those of the per-pixel
 // definition, term by term, so strips change no byte.
+constexpr int kPrefetchRows = 4;
+
 template <int Ch, int A>
 void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
                 bool replicate, int left, int right) {
@@ -89,7 +88,7 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
     const int mid = pl.w - left - right;
     // Last source byte a tap of the interior columns reads.
     const int32_t limit = mid > 0 ? colOffsets[left + mid - 1] + Ch * A + (Ch - 1) : 0;
-    alignas(32) unsigned char layout[kPreparedBytesPerFloat * kStripFloats];
+    alignas(32) unsigned char layout[kPreparedBytesPerFloat * kStripFloats + 64];
     constexpr int kStripCols = kStripFloats / Ch;
 
     for (int s0 = 0; s0 < pl.w; s0 += kStripCols) {
@@ -108,6 +107,8 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
         }
         const float* wxMid = p.horizontal.weights + static_cast<size_t>(taps) * (pl.x + m0);
         const bool usePrepared = prepared.prepare && m1 > m0;
+        const int32_t firstByte = m1 > m0 ? colOffsets[m0] - Ch * (A - 1) : 0;
+        const int32_t lastByte = m1 > m0 ? colOffsets[m1 - 1] + Ch * A + (Ch - 1) : 0;
         if (usePrepared) prepared.prepare(colOffsets + m0, wxMid, m1 - m0, limit, layout);
         auto filter = [&](int sourceRow, int v) {
             float* out = slot[v];
@@ -120,6 +121,15 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
                 }
             held[v] = sourceRow;
             const uint8_t* srow = pl.origin + sourceRow * pl.srcStep;
+            // The strip reads a short piece of each source row, which the
+            // hardware's streams do not follow from row to row: fetch the
+            // piece of a row a few rows ahead.
+            if (m1 > m0) {
+                const int ahead = clampInt(sourceRow + kPrefetchRows, 0, pl.srcH - 1);
+                const uint8_t* next = pl.origin + ahead * pl.srcStep;
+                for (int32_t o = firstByte; o <= lastByte; o += 64) _mm_prefetch(reinterpret_cast<const char*>(next + o), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(next + lastByte), _MM_HINT_T0);
+            }
             if (l1 > s0) border(p, pl, srow, pl.x + s0, l1 - s0, out);
             if (usePrepared)
                 prepared.run(srow, layout, colOffsets + m0, wxMid, m1 - m0, out + (m0 - s0) * Ch);

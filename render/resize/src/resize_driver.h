@@ -30,7 +30,12 @@ using ColPass2 = void (*)(const float* const* rows, const float* wy0, const floa
 // source row only loads them. limit is the last source byte (relative to
 // column 0) that a tap of the whole row reads: no load may reach past it.
 // The prepared pass writes exactly the floats of the plain one.
-constexpr int kPreparedBytesPerFloat = 32;
+constexpr int kPreparedBytesPerFloat = 56;
+// Floats of a ring row per strip of the area: the ring rows and the prepared
+// taps of one strip stay in the first-level cache while every destination
+// row of the strip is made. The layout of a strip takes at most
+// kPreparedBytesPerFloat * kStripFloats + 64 bytes.
+constexpr int kStripFloats = 512;
 using RowPrepare = void (*)(const int32_t* cols, const float* wx, int n, int32_t limit, void* prepared);
 using RowPrepared = void (*)(const uint8_t* src, const void* prepared, const int32_t* cols, const float* wx, int n,
                              float* out);

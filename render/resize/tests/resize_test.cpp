@@ -340,7 +340,9 @@ INSTANTIATE_TEST_SUITE_P(Resize, GuardTest,
                          ::testing::Values(GuardCase{64, 48, 128, 96, 2, 1}, GuardCase{64, 48, 128, 96, 3, 1},
                                            GuardCase{96, 64, 40, 30, 3, 1}, GuardCase{12, 12, 38, 26, 3, 1},
                                            GuardCase{64, 48, 128, 96, 2, 6}, GuardCase{64, 48, 128, 96, 3, 6},
-                                           GuardCase{96, 64, 40, 30, 3, 6}),
+                                           GuardCase{96, 64, 40, 30, 3, 6}, GuardCase{128, 96, 64, 48, 3, 1},
+                                           GuardCase{128, 96, 64, 48, 2, 6}, GuardCase{1030, 20, 2060, 40, 3, 1},
+                                           GuardCase{2060, 40, 1030, 20, 2, 1}),
                          [](const auto& info) {
                              const GuardCase& c = info.param;
                              return std::to_string(c.sw) + "x" + std::to_string(c.sh) + "_to_" + std::to_string(c.dw) +
