@@ -225,6 +225,142 @@ void row2Prepared(const uint8_t* src, const void* layout, const int32_t* cols, c
 
 static_assert(sizeof(Group<6>) <= 4 * kPreparedBytesPerFloat, "a group of four floats fits its share");
 
+// Strided layouts for the exact 2:1 ratios, as in the AVX2 variant: the
+// source piece converted once (split into even and odd columns for a
+// reduction by 2), every tap of four outputs one contiguous load, the two
+// phases of an enlargement by 2 interleaved at the end.
+enum StrideMode : int32_t { kGroups = 0, kDouble = 1, kHalf = 2 };
+
+struct alignas(16) Head {
+    int32_t mode;
+    int32_t base;   // first source byte the taps read, relative to column 0
+    int32_t count;  // bytes read from base on
+    int32_t offB;   // enlargement: float offset of the second phase's taps
+};
+
+template <int Ch>
+int32_t strideMode(const int32_t* cols, int n) {
+    constexpr int G = 4 / Ch;  // positions per four floats
+    if (n >= G) {
+        bool ok = true;
+        for (int j = 0; ok && j + 1 < n; ++j) ok = cols[j + 1] - cols[j] == 2 * Ch;
+        if (ok) return kDouble;
+    }
+    if (n >= 2 * G && (cols[1] == cols[0] || cols[1] - cols[0] == Ch)) {
+        bool ok = true;
+        for (int j = 0; ok && j + 2 < n; ++j) ok = cols[j + 2] - cols[j] == Ch;
+        if (ok) return kHalf;
+    }
+    return kGroups;
+}
+
+template <int Ch, int T>
+__m128 laneWeights(const float* wx, const int* pos, int t) {
+    return _mm_setr_ps(wx[pos[0] * T + t], wx[pos[1 / Ch] * T + t], wx[pos[2 / Ch] * T + t], wx[pos[3 / Ch] * T + t]);
+}
+
+template <int Ch, int A>
+void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
+    constexpr int T = 2 * A, G = 4 / Ch;
+    auto* head = static_cast<Head*>(layout);
+    head->mode = strideMode<Ch>(cols, n);
+    if (head->mode == kGroups) {
+        (Ch == 1 ? row1Prepare<A> : row2Prepare<A>)(cols, wx, n, limit, head + 1);
+        return;
+    }
+    head->base = cols[0] - Ch * (A - 1);
+    head->count = cols[n - 1] + Ch * A + (Ch - 1) - head->base + 1;
+    head->offB = cols[1] - cols[0];
+    auto* w = reinterpret_cast<__m128*>(head + 1);
+    int pos[4];
+    if (head->mode == kDouble) {
+        for (int j = 0; j + G <= n; j += G) {
+            for (int i = 0; i < G; ++i) pos[i] = j + i;
+            for (int t = 0; t < T; ++t) *w++ = laneWeights<Ch, T>(wx, pos, t);
+        }
+    } else {
+        for (int j = 0; j + 2 * G <= n; j += 2 * G)
+            for (int phase = 0; phase < 2; ++phase) {
+                for (int i = 0; i < G; ++i) pos[i] = j + 2 * i + phase;
+                for (int t = 0; t < T; ++t) *w++ = laneWeights<Ch, T>(wx, pos, t);
+            }
+    }
+}
+
+inline void convertRow(const uint8_t* b, int count, float* f) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm_store_ps(f + i, _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(load32(b + i)))));
+    for (; i < count; ++i) f[i] = static_cast<float>(b[i]);
+}
+
+template <int Ch>
+void convertSplit(const uint8_t* b, int count, float* even, float* odd) {
+    const __m128i split = Ch == 1 ? _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)
+                                  : _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), split);
+        _mm_storeu_ps(even + i / 2, toFloat(v));
+        _mm_storeu_ps(even + i / 2 + 4, toFloat(_mm_srli_si128(v, 4)));
+        _mm_storeu_ps(odd + i / 2, toFloat(_mm_srli_si128(v, 8)));
+        _mm_storeu_ps(odd + i / 2 + 4, toFloat(_mm_srli_si128(v, 12)));
+    }
+    for (; i < count; ++i) {
+        const int unit = i / Ch, c = i % Ch;  // column (or pair) and channel
+        (unit & 1 ? odd : even)[(unit / 2) * Ch + c] = static_cast<float>(b[i]);
+    }
+}
+
+template <int Ch, int A>
+void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
+    constexpr int T = 2 * A, G = 4 / Ch;
+    const auto* head = static_cast<const Head*>(layout);
+    if (head->mode == kGroups) {
+        (Ch == 1 ? row1Prepared<A> : row2Prepared<A>)(src, head + 1, cols, wx, n, out);
+        return;
+    }
+    const RowPass plain = Ch == 1 ? (A == 2 ? ownRow1Cubic8u : ownRow1Lanczos3_8u)
+                                  : (A == 2 ? ownRow2Lanczos2_8u : ownRow2Lanczos3_8u);
+    alignas(16) float f[2 * kStripFloats + 64];
+    const auto* w = reinterpret_cast<const __m128*>(head + 1);
+    int j = 0;
+    if (head->mode == kDouble) {
+        float* even = f;
+        float* odd = f + kStripFloats + 32;
+        convertSplit<Ch>(src + head->base, head->count, even, odd);
+        for (; j + G <= n; j += G, w += T) {
+            __m128 sum = _mm_mul_ps(_mm_loadu_ps(even + Ch * j), w[0]);
+            #pragma GCC unroll 6
+            for (int t = 1; t < T; ++t)
+                sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps((t & 1 ? odd : even) + Ch * (j + t / 2)), w[t]));
+            _mm_storeu_ps(out + Ch * j, sum);
+        }
+    } else {
+        convertRow(src + head->base, head->count, f);
+        const float* fb = f + head->offB;
+        for (; j + 2 * G <= n; j += 2 * G, w += 2 * T) {
+            const int at = Ch * (j / 2);
+            __m128 a = _mm_mul_ps(_mm_loadu_ps(f + at), w[0]);
+            __m128 b = _mm_mul_ps(_mm_loadu_ps(fb + at), w[T]);
+            #pragma GCC unroll 6
+            for (int t = 1; t < T; ++t) {
+                a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + at + Ch * t), w[t]));
+                b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + at + Ch * t), w[T + t]));
+            }
+            if (Ch == 1) {
+                _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
+                _mm_storeu_ps(out + j + 4, _mm_unpackhi_ps(a, b));
+            } else {
+                _mm_storeu_ps(out + 2 * j, _mm_movelh_ps(a, b));
+                _mm_storeu_ps(out + 2 * j + 4, _mm_movehl_ps(b, a));
+            }
+        }
+    }
+    if (j < n) plain(src, cols + j, wx + j * T, n - j, out + Ch * j);
+}
+
+
 template <int Taps>
 inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
     __m128 sum = _mm_mul_ps(_mm_loadu_ps(rows[0] + j), w[0]);
@@ -295,8 +431,8 @@ void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t
 
 const ResizeKernels kSse41Kernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
                                      ownColCubic8u, ownColLanczos3_8u, colPair<4>, colPair<6>,
-                                     {row1Prepare<2>, row1Prepared<2>}, {row1Prepare<3>, row1Prepared<3>},
-                                     {row2Prepare<2>, row2Prepared<2>}, {row2Prepare<3>, row2Prepared<3>}};
+                                     {rowPrepare<1, 2>, rowPrepared<1, 2>}, {rowPrepare<1, 3>, rowPrepared<1, 3>},
+                                     {rowPrepare<2, 2>, rowPrepared<2, 2>}, {rowPrepare<2, 3>, rowPrepared<2, 3>}};
 
 }  // namespace
 
