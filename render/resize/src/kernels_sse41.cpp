@@ -363,9 +363,9 @@ void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, co
 
 template <int Taps>
 inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
-    __m128 sum = _mm_mul_ps(_mm_loadu_ps(rows[0] + j), w[0]);
+    __m128 sum = _mm_mul_ps(_mm_load_ps(rows[0] + j), w[0]);
     #pragma GCC unroll 6
-    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps(rows[v] + j), w[v]));
+    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(rows[v] + j), w[v]));
     return _mm_cvtps_epi32(sum);  // nearest, ties to even
 }
 
@@ -399,12 +399,12 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
     int j = 0;
     for (; j + 8 <= n; j += 8) {
-        const __m128 ra = _mm_loadu_ps(rows[0] + j), rb = _mm_loadu_ps(rows[0] + j + 4);
+        const __m128 ra = _mm_load_ps(rows[0] + j), rb = _mm_load_ps(rows[0] + j + 4);
         __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
         __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
         #pragma GCC unroll 6
         for (int v = 1; v < Taps; ++v) {
-            const __m128 xa = _mm_loadu_ps(rows[v] + j), xb = _mm_loadu_ps(rows[v] + j + 4);
+            const __m128 xa = _mm_load_ps(rows[v] + j), xb = _mm_load_ps(rows[v] + j + 4);
             s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
             s0b = _mm_add_ps(s0b, _mm_mul_ps(xb, w0[v]));
             s1a = _mm_add_ps(s1a, _mm_mul_ps(xa, w1[v]));
