@@ -64,6 +64,9 @@ void ownCalcBorderR2Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint
     calcBorder<2, 3>(p, pl, srow, col0, cols, out);
 }
 
+// Rows ahead of the one being filtered whose piece of the strip is fetched.
+constexpr int kPrefetchRows = 4;
+
 // The area, separably, strip by strip of columns: the horizontal pass of each
 // needed source row into a ring of 2a float rows, then a vertical pass per
 // destination row. With edge replication, rows above and below the source
@@ -71,8 +74,6 @@ void ownCalcBorderR2Lanczos3_8u(const PlanHeader& p, const Plane& pl, const uint
 // of columns (whose taps leave the source) are filtered with clamped taps,
 // outside the variant's loops; the sums are those of the per-pixel
 // definition, term by term, so strips change no byte.
-constexpr int kPrefetchRows = 4;
-
 template <int Ch, int A>
 void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, const int32_t* colOffsets, float* ring,
                 bool replicate, int left, int right) {
@@ -127,7 +128,8 @@ void resizeArea(const ResizeKernels& k, const PlanHeader& p, const Plane& pl, co
             if (m1 > m0) {
                 const int ahead = clampInt(sourceRow + kPrefetchRows, 0, pl.srcH - 1);
                 const uint8_t* next = pl.origin + ahead * pl.srcStep;
-                for (int32_t o = firstByte; o <= lastByte; o += 64) _mm_prefetch(reinterpret_cast<const char*>(next + o), _MM_HINT_T0);
+                for (int32_t o = firstByte; o <= lastByte; o += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(next + o), _MM_HINT_T0);
                 _mm_prefetch(reinterpret_cast<const char*>(next + lastByte), _MM_HINT_T0);
             }
             if (l1 > s0) border(p, pl, srow, pl.x + s0, l1 - s0, out);
