@@ -2,6 +2,7 @@
 // fixed seed, the way FFmpeg tests its time filter).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -57,6 +58,59 @@ TEST(XqvClock, TimeFilterFirstUpdateReturnsItsInput) {
   EXPECT_EQ(f.update(12.5, 1024), 12.5);
   // A perfect stream stays perfect.
   for (int i = 1; i < 100; ++i) EXPECT_NEAR(f.update(12.5 + i * 1024 / 48000.0, 1024), 12.5 + i * 1024 / 48000.0, 1e-9);
+}
+
+// The loop written out from its definition: o = 2 pi B P T, feedback 2 =
+// q(sqrt(2) o), feedback 3 = q(o^2) / P, q(x) = 1 - 1 / (1 + x (1 + x/2 (1 + x/3))).
+struct LoopModel {
+  double cycle = 0, fb2 = 0, fb3 = 0, clock_period = 0;
+  int count = 0;
+  LoopModel(double time_base, double period, double bandwidth) {
+    auto q = [](double x) { return 1 - 1 / (1 + x * (1 + x / 2 * (1 + x / 3))); };
+    const double o = 2 * 3.141592653589793 * bandwidth * period * time_base;
+    clock_period = time_base;
+    fb2 = q(std::sqrt(2.0) * o);
+    fb3 = q(o * o) / period;
+  }
+  double update(double t, double period) {
+    if (++count == 1) return cycle = t;
+    cycle += period * clock_period;
+    const double err = t - cycle;
+    cycle += std::max(fb2, 1.0 / count) * err;
+    clock_period += fb3 * err;
+    return cycle;
+  }
+};
+
+TEST(XqvClock, TimeFilterAndSmoothClockFollowTheLoopFormulas) {
+  // Loop bandwidths from slow to fast, so that the proportional gain decides
+  // the output both before and after it overtakes 1 / count.
+  struct Row {
+    double time_base, period, bandwidth;
+  } rows[] = {{1.0 / 48000, 1024, 0.5}, {1.0 / 48000, 1024, 8}, {1.0 / 48000, 480, 40},
+              {1e-6, 40000, 2},         {1e-6, 33367, 12},     {1.0 / 90000, 3003, 25}};
+  for (const Row& r : rows) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> jitter(-0.2, 0.2);
+    TimeFilter f;
+    f.init(r.time_base, r.period, r.bandwidth);
+    LoopModel m(r.time_base, r.period, r.bandwidth);
+    // The clock in microseconds: time base and bandwidth rescaled, same loop.
+    SmoothClock clock(r.time_base * 1e6, r.period, r.bandwidth * 1e-6);
+    LoopModel cm(r.time_base * 1e6, r.period, r.bandwidth * 1e-6);
+    const double step = r.period * r.time_base * 1.0003;  // a slightly fast source
+    for (int i = 0; i < 400; ++i) {
+      const double t = 1000 + i * step + jitter(rng) * step;
+      const double want = m.update(t, r.period);
+      ASSERT_NEAR(f.update(t, r.period), want, 1e-12 * std::fabs(want))
+          << "time filter, bandwidth " << r.bandwidth << ", call " << i;
+      // The clock works in whole microseconds and passes the previous call's amount.
+      const int64_t ti = static_cast<int64_t>(t * 1e6);
+      const double cw = cm.update(static_cast<double>(ti), i == 0 ? 0 : r.period);
+      ASSERT_EQ(clock.map_time(ti, static_cast<int64_t>(r.period)), static_cast<int64_t>(cw))
+          << "smooth clock, bandwidth " << r.bandwidth << ", call " << i;
+    }
+  }
 }
 
 TEST(XqvClock, PerfectClockSteps) {

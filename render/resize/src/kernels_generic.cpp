@@ -9,7 +9,7 @@ namespace klmf_resize {
 namespace {
 
 template <int A>
-void ownRow1(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void row1(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     for (int j = 0; j < n; ++j, wx += 2 * A) {
         const uint8_t* s = src + cols[j] - (A - 1);
         float sum = static_cast<float>(s[0]) * wx[0];
@@ -20,7 +20,7 @@ void ownRow1(const uint8_t* src, const int32_t* cols, const float* wx, int n, fl
 }
 
 template <int A>
-void ownRow2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+void row2(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
     for (int j = 0; j < n; ++j, wx += 2 * A) {
         const uint8_t* s = src + cols[j] - 2 * (A - 1);
         for (int c = 0; c < 2; ++c) {
@@ -33,7 +33,7 @@ void ownRow2(const uint8_t* src, const int32_t* cols, const float* wx, int n, fl
 }
 
 template <int A>
-void ownCol(const float* const* rows, const float* wy, int n, uint8_t* dst) {
+void col(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     for (int j = 0; j < n; ++j) {
         float sum = rows[0][j] * wy[0];
         #pragma GCC unroll 6
@@ -43,10 +43,26 @@ void ownCol(const float* const* rows, const float* wy, int n, uint8_t* dst) {
     }
 }
 
+void ownRow1Cubic8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row1<2>(src, cols, wx, n, out);
+}
+void ownRow1Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row1<3>(src, cols, wx, n, out);
+}
+void ownRow2Lanczos2_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row2<2>(src, cols, wx, n, out);
+}
+void ownRow2Lanczos3_8u(const uint8_t* src, const int32_t* cols, const float* wx, int n, float* out) {
+    row2<3>(src, cols, wx, n, out);
+}
+void ownColCubic8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { col<2>(rows, wy, n, dst); }
+void ownColLanczos3_8u(const float* const* rows, const float* wy, int n, uint8_t* dst) { col<3>(rows, wy, n, dst); }
+
 }  // namespace
 
-const ResizeKernels kGenericKernels = {ownRow1<2>, ownRow1<3>, ownRow2<2>, ownRow2<3>,
-                                       ownCol<2>,  ownCol<3>,  nullptr,    nullptr};
+const ResizeKernels kGenericKernels = {ownRow1Cubic8u, ownRow1Lanczos3_8u, ownRow2Lanczos2_8u, ownRow2Lanczos3_8u,
+                                       ownColCubic8u,  ownColLanczos3_8u,  nullptr,            nullptr,
+                                       {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
 
 ippResult mx_ippiResizeYUV420Lanczos_8u_P2R(const uint8_t* pSrcY, int32_t srcYStep, const uint8_t* pSrcUV,
                                             int32_t srcUVStep, uint8_t* pDstY, int32_t dstYStep, uint8_t* pDstUV,

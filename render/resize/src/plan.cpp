@@ -70,7 +70,7 @@ float refinedReciprocal(float s) {
 }
 
 template <int A>
-void ownLanczosKernel(const float* fractions, uint32_t n, float* weights) {
+void lanczosWeights(const float* fractions, uint32_t n, float* weights) {
     constexpr int kTaps = 2 * A;
     constexpr float kScale = A == 2 ? 200.0f : 100.0f;
     const float* table = A == 2 ? tblL2.data() : tblL3.data();
@@ -94,6 +94,9 @@ void ownLanczosKernel(const float* fractions, uint32_t n, float* weights) {
         for (int j = 4; j < kTaps; ++j) out[j] = w[j] / sum;
     }
 }
+
+void ownLanczosKernel2(const float* fractions, uint32_t n, float* weights) { lanczosWeights<2>(fractions, n, weights); }
+void ownLanczosKernel3(const float* fractions, uint32_t n, float* weights) { lanczosWeights<3>(fractions, n, weights); }
 
 }  // namespace
 
@@ -171,8 +174,10 @@ ippResult mx_ippiResizeYUV420GetBufferSize(const ippiLanczosPlan* pPlan, ippiPla
     return ippStsNoErr;
 }
 
-ippResult mx_ippiResizeYUV420LanczosInit(ippiPlaneSize srcSize, ippiPlaneSize dstSize, uint32_t numLobes,
-                                         ippiLanczosPlan* pPlan, uint8_t* pInitBuf) {
+namespace {
+
+ippResult lanczosInit(ippiPlaneSize srcSize, ippiPlaneSize dstSize, uint32_t numLobes, ippiLanczosPlan* pPlan,
+                      uint8_t* pInitBuf) {
     if (!pPlan || !pInitBuf) return ippStsNullPtrErr;
     const int32_t lens[4] = {srcSize.width, srcSize.height, dstSize.width, dstSize.height};
     for (int32_t v : lens)
@@ -180,8 +185,7 @@ ippResult mx_ippiResizeYUV420LanczosInit(ippiPlaneSize srcSize, ippiPlaneSize ds
     for (int32_t v : lens)
         if (v < 2) return ippStsSizeErr;
     if (numLobes != 2 && numLobes != 3) return ippStsNotSupportedModeErr;
-    // Every check runs before the plan is touched: a plan that failed here
-    // must keep failing the check-word test instead of resizing with garbage.
+    // Every check runs before the tables are written.
     const int32_t minSrc = numLobes == 3 ? 12 : 8;
     if (srcSize.width < minSrc || srcSize.height < minSrc) return ippStsSizeErr;
     const uint32_t hs = static_cast<uint32_t>(even(srcSize.height)), hd = static_cast<uint32_t>(even(dstSize.height));
@@ -224,16 +228,28 @@ ippResult mx_ippiResizeYUV420LanczosInit(ippiPlaneSize srcSize, ippiPlaneSize ds
     p->horizontal.weights = reinterpret_cast<float*>(wh);
 
     if (a == 2) {
-        ownLanczosKernel<2>(fractions + hd, wd, p->horizontal.weights);
-        ownLanczosKernel<2>(fractions, hd, p->vertical.weights);
+        ownLanczosKernel2(fractions + hd, wd, p->horizontal.weights);
+        ownLanczosKernel2(fractions, hd, p->vertical.weights);
     } else {
-        ownLanczosKernel<3>(fractions + hd, wd, p->horizontal.weights);
-        ownLanczosKernel<3>(fractions, hd, p->vertical.weights);
+        ownLanczosKernel3(fractions + hd, wd, p->horizontal.weights);
+        ownLanczosKernel3(fractions, hd, p->vertical.weights);
     }
     if (!initAligned) std::memcpy(pInitBuf, scratch.data(), scratch.size() * sizeof(float));
     for (int32_t v : lens)
         if (v & 1) return ippStsSizeWarning;
     return ippStsNoErr;
+}
+
+}  // namespace
+
+ippResult mx_ippiResizeYUV420LanczosInit(ippiPlaneSize srcSize, ippiPlaneSize dstSize, uint32_t numLobes,
+                                         ippiLanczosPlan* pPlan, uint8_t* pInitBuf) {
+    const ippResult st = lanczosInit(srcSize, dstSize, numLobes, pPlan, pInitBuf);
+    // Callers reuse plan blocks: a block that held a plan for other sizes
+    // must not stay usable after a failed init, or the next resize would
+    // read the new source with the old plan's positions.
+    if (st < 0 && pPlan) planHeader(pPlan)->check = 0;
+    return st;
 }
 
 }  // namespace klmf_resize

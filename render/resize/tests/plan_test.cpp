@@ -2,11 +2,13 @@
 // positions of one axis.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "../src/plan_layout.h"
 #include "klmf_ipp.h"
+#include "resize_fixture.h"
 
 namespace {
 
@@ -121,6 +123,54 @@ TEST(ResizePlan, FailedInitPlanIsRejectedByTheResize) {
         ippiResizeYUV420Lanczos_8u_P2R(src.data(), 10, src.data(), 10, dst.data(), 40, dst.data(), 40, {0, 0}, {40, 40},
                                        1, nullptr, reinterpret_cast<ippiLanczosPlan*>(plan.data()), work.data()),
         -17);
+}
+
+// A block that held a valid plan and is then given to a failing init: the
+// resize must refuse it instead of reading the new source with the old sizes.
+TEST(ResizePlan, FailedInitOnAReusedBlockIsRefused) {
+    struct Reinit {
+        const char* name;
+        ippiPlaneSize src;
+        uint32_t lobes;
+        bool nullInit;
+        ippResult want;
+    } cases[] = {
+        {"3 lobes, 10x10 source", {10, 10}, 3, false, -6},
+        {"2 lobes, 7 columns", {7, 10}, 2, false, -6},
+        {"source width 1", {1, 10}, 2, false, -6},
+        {"lobes 4", {10, 10}, 4, false, -9999},
+        {"null init buffer", {10, 10}, 2, true, -8},
+    };
+    constexpr uint8_t kMarker = 0xee;
+    for (const auto& c : cases) {
+        int32_t planSize = 0, initSize = 0, bufSize = 0;
+        ASSERT_EQ(ippiResizeYUV420GetSize({64, 48}, {40, 40}, 16, 0, &planSize, &initSize), 0);
+        auto plan = block(static_cast<size_t>(planSize));
+        auto init = block(static_cast<size_t>(initSize));
+        auto* P = reinterpret_cast<ippiLanczosPlan*>(plan.data());
+        ASSERT_EQ(ippiResizeYUV420LanczosInit({64, 48}, {40, 40}, 3, P, init.data()), 0);
+        ASSERT_EQ(ippiResizeYUV420GetBufferSize(P, {40, 40}, &bufSize), 0);
+        std::vector<uint8_t> src(64 * 48, 100), dstY(40 * 40, kMarker), dstUV(40 * 20, kMarker),
+            work(static_cast<size_t>(bufSize));
+        ASSERT_EQ(ippiResizeYUV420Lanczos_8u_P2R(src.data(), 64, src.data(), 64, dstY.data(), 40, dstUV.data(), 40,
+                                                 {0, 0}, {40, 40}, 1, nullptr, P, work.data()),
+                  0)
+            << "the block holds a valid plan first";
+        std::fill(dstY.begin(), dstY.end(), kMarker);
+        std::fill(dstUV.begin(), dstUV.end(), kMarker);
+
+        ASSERT_EQ(ippiResizeYUV420LanczosInit(c.src, {40, 40}, c.lobes, P, c.nullInit ? nullptr : init.data()), c.want)
+            << c.name;
+        // The caller's new, smaller source: 10x10 luma, 5x5 pairs.
+        std::vector<uint8_t> small(10 * 10, 50);
+        EXPECT_LT(ippiResizeYUV420Lanczos_8u_P2R(small.data(), 10, small.data(), 10, dstY.data(), 40, dstUV.data(), 40,
+                                                 {0, 0}, {40, 40}, 1, nullptr, P, work.data()),
+                  0)
+            << c.name;
+        EXPECT_EQ(ippiResizeYUV420GetBufferSize(P, {40, 40}, &bufSize), -17) << c.name;
+        for (uint8_t b : dstY) ASSERT_EQ(b, kMarker) << c.name << ": luma written";
+        for (uint8_t b : dstUV) ASSERT_EQ(b, kMarker) << c.name << ": chroma written";
+    }
 }
 
 struct BufCase {
@@ -264,6 +314,46 @@ TEST(ResizePlan, PositionsWeightsAndCountsFollowTheDefinition) {
         }
         EXPECT_LE(h.index[D - 1], static_cast<int32_t>(S) - 1);
         EXPECT_GE(h.index[0], -1);
+    }
+}
+
+// The plan's weights bit for bit against the single-precision model: table
+// interpolation, the refined reciprocal for the first four taps and, with 3
+// lobes, a true division for the last two.
+TEST(ResizePlan, WeightsEqualTheSinglePrecisionModel) {
+    struct Axis {
+        uint32_t src, dst, lobes;
+    } axes[] = {{8, 30, 2},     {12, 40, 3},     {90, 64, 2},     {150, 50, 3},    {1920, 3840, 2},
+                {3840, 1920, 2}, {1920, 3840, 3}, {3840, 1920, 3}, {1281, 721, 3}, {720, 1080, 3}};
+    for (const auto& ax : axes) {
+        int32_t planSize = 0, initSize = 0;
+        // Both axes: the vertical one with the lengths swapped.
+        const ippiPlaneSize src{static_cast<int32_t>(ax.src), static_cast<int32_t>(ax.dst)},
+            dst{static_cast<int32_t>(ax.dst), static_cast<int32_t>(ax.src)};
+        ASSERT_GE(ippiResizeYUV420GetSize(src, dst, 16, 0, &planSize, &initSize), 0);
+        auto plan = block(static_cast<size_t>(planSize));
+        auto init = block(static_cast<size_t>(initSize));
+        ASSERT_GE(ippiResizeYUV420LanczosInit(src, dst, ax.lobes, reinterpret_cast<ippiLanczosPlan*>(plan.data()),
+                                              init.data()),
+                  0);
+        const int a = static_cast<int>(ax.lobes);
+        const int S = static_cast<int>(ax.src & ~1u), D = static_cast<int>(ax.dst & ~1u);
+        const resize_test::model::Axis h = resize_test::model::axis(S, D, a), v = resize_test::model::axis(D, S, a);
+        long differing = 0;
+        for (size_t i = 0; i < h.weights.size(); ++i) {
+            const bool same = h.weights[i] == header(plan).horizontal.weights[i];
+            if (!same && differing++ < 3)
+                ADD_FAILURE() << ax.src << "->" << ax.dst << " lobes " << a << ": horizontal weight " << i % (2 * a)
+                              << " of position " << i / (2 * a);
+        }
+        for (size_t i = 0; i < v.weights.size(); ++i) {
+            const bool same = v.weights[i] == header(plan).vertical.weights[i];
+            if (!same && differing++ < 3)
+                ADD_FAILURE() << ax.dst << "->" << ax.src << " lobes " << a << ": vertical weight " << i % (2 * a)
+                              << " of position " << i / (2 * a);
+        }
+        EXPECT_EQ(differing, 0);
+        for (int i = 0; i < D; ++i) ASSERT_EQ(header(plan).horizontal.index[i], h.index[static_cast<size_t>(i)]);
     }
 }
 

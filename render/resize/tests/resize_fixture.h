@@ -1,10 +1,14 @@
-// Test frames, plans and an independent double-precision Lanczos resize
-// written from the kernel's definition.
+// Test frames, plans, an independent double-precision Lanczos resize
+// written from the kernel's definition, and a single-precision model of the
+// plan's weights and of the separable sums that must match byte for byte.
 #pragma once
 
+#include <immintrin.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -126,6 +130,101 @@ inline uint8_t referenceSample(const Plane& src, int dx, int dy, int c, int Sw, 
     const double r = std::nearbyint(sum);
     return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
 }
+
+// Single-precision model: kernel tables of `Scale` steps per unit distance
+// (La(m / Scale) rounded to float, exact zeros at whole distances), weights
+// interpolated from them, normalised with the refined reciprocal estimate.
+namespace model {
+
+inline std::vector<float> kernelTable(int a) {
+    const int scale = a == 2 ? 200 : 100;
+    std::vector<float> t(static_cast<size_t>(a * scale + 2), 0.0f);
+    for (int m = 0; m <= a * scale; ++m)
+        t[static_cast<size_t>(m)] =
+            m % scale == 0 && m != 0 ? 0.0f : static_cast<float>(lanczosKernel(static_cast<double>(m) / scale, a));
+    return t;
+}
+
+inline float refinedReciprocal(float s) {
+    const float r = _mm_cvtss_f32(_mm_rcp_ss(_mm_set_ss(s)));
+    return (r + r) - (s * r) * r;
+}
+
+struct Axis {
+    std::vector<int32_t> index;
+    std::vector<float> weights;  // 2a per position
+};
+
+// Positions in double, fraction to float, then the 2a weights.
+inline Axis axis(int S, int D, int a) {
+    static const std::vector<float> t2 = kernelTable(2), t3 = kernelTable(3);
+    const std::vector<float>& T = a == 2 ? t2 : t3;
+    const float scale = a == 2 ? 200.0f : 100.0f;
+    int g = S, h = D;
+    while (h) {
+        const int r = g % h;
+        g = h;
+        h = r;
+    }
+    const double ratio = static_cast<double>(S / g) / static_cast<double>(D / g);
+    Axis ax;
+    for (int i = 0; i < D; ++i) {
+        const double x = (i + 0.5) * ratio - 0.5;
+        const int k = static_cast<int>(std::floor(x));
+        const float f = static_cast<float>(x - k);
+        ax.index.push_back(k);
+        float w[6] = {}, sum = 0.0f;
+        for (int j = 0; j < 2 * a; ++j) {
+            const float d = static_cast<float>(j - (a - 1)) - f;
+            if (d > static_cast<float>(-a) && d < static_cast<float>(a)) {
+                const float u = std::fabs(d) * scale;
+                const int m = static_cast<int>(u);
+                w[j] = T[m] + (T[m + 1] - T[m]) * (u - static_cast<float>(m));
+            }
+            sum += w[j];
+        }
+        const float r = refinedReciprocal(sum);
+        for (int j = 0; j < 2 * a; ++j) ax.weights.push_back(a == 3 && j >= 4 ? w[j] / sum : w[j] * r);
+    }
+    return ax;
+}
+
+// One plane resized by the model: per destination sample the horizontal sums
+// of its 2a source rows, then their vertical sum, each in tap order in single
+// precision; rounded to nearest with ties to even and clamped. clamp: edge
+// replication, else the memory around the source is read.
+class PlaneModel {
+public:
+    // Even-rounded luma lengths of the plan; a chroma plane uses half the source.
+    PlaneModel(int Sw, int Sh, int Dw, int Dh, int a)
+        : a_(a), sw_(Sw), sh_(Sh), x_(axis(Sw, Dw, a)), y_(axis(Sh, Dh, a)) {}
+    uint8_t sample(const Plane& src, int dx, int dy, int c, bool clamp) const {
+        const int taps = 2 * a_;
+        const int limW = src.ch == 1 ? sw_ : sw_ / 2, limH = src.ch == 1 ? sh_ : sh_ / 2;
+        const float* wx = &x_.weights[static_cast<size_t>(taps) * dx];
+        const float* wy = &y_.weights[static_cast<size_t>(taps) * dy];
+        float sum = 0.0f;
+        for (int v = 0; v < taps; ++v) {
+            int sy = y_.index[dy] - (a_ - 1) + v;
+            if (clamp) sy = std::min(std::max(sy, 0), limH - 1);
+            float row = 0.0f;
+            for (int t = 0; t < taps; ++t) {
+                int sx = x_.index[dx] - (a_ - 1) + t;
+                if (clamp) sx = std::min(std::max(sx, 0), limW - 1);
+                row += static_cast<float>(src.at(sx, sy, c)) * wx[t];
+            }
+            sum += row * wy[v];
+        }
+        const float r = std::nearbyint(sum);
+        return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
+    }
+
+private:
+    int a_, sw_, sh_;
+    Axis x_, y_;
+};
+
+}  // namespace model
 
 // Memory that ends (or starts) exactly at a page followed (preceded) by an
 // inaccessible page: any read past the data faults in every build.
