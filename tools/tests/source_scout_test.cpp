@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -208,6 +212,36 @@ TEST(SourceScout, HostileNamesRoundTrip)
         EXPECT_EQ(entries[i]["Decoder"].get<std::string>(), sources[i].first);
         EXPECT_EQ(entries[i]["ID"].get<std::string>(), sources[i].first + "$#!T" + sources[i].second);
     }
+}
+
+// The appliance's set-up: etc/ and the page's directory belong to root, the web interface
+// provisions the two files writable for the programs' user (the page through a link).
+TEST(SourceScout, UpdatesProvisionedFilesAsTheProgramsUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up files of another user";
+    testsupport::Sandbox box;
+    const std::string top = std::filesystem::path(box.root()).parent_path().string();
+    for (const std::string& dir : {top, box.root(), box.path("/etc"), box.path("/srv/tarnvik-web-ui-resources")})
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0) << dir;
+    ASSERT_EQ(::chmod(box.path("/tmp").c_str(), 01777), 0);
+    std::filesystem::create_directories(box.path("/opt/tarnvik/web"));
+    box.writeFile("/opt/tarnvik/web/decoder-src.html", "old page");
+    box.writeFile(kJsonFile, "old json");
+    std::filesystem::create_symlink(box.path("/opt/tarnvik/web/decoder-src.html"), box.path(kPageFile));
+    for (const std::string& file : {box.path(kJsonFile), box.path("/opt/tarnvik/web/decoder-src.html")})
+        ASSERT_EQ(::chmod(file.c_str(), 0666), 0) << file;
+    box.writeFile("/tmp/ndi-scenario.json", nlohmann::json({{"sources", {source("A", "10.0.0.2:5961")}}}).dump());
+
+    const auto run = testsupport::runProcess(
+        {"setpriv", "--reuid=1000", "--regid=1000", "--clear-groups", testsupport::binaryPath("tools/source-scout")},
+        {{"TARNVIK_NDI_SCENARIO", box.path("/tmp/ndi-scenario.json")}}, 60s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(box.readFile(kJsonFile), "{\n\"A\": \"10.0.0.2:5961\"\n}");
+    EXPECT_TRUE(std::filesystem::is_symlink(box.path(kPageFile)));
+    EXPECT_EQ(box.readFile("/opt/tarnvik/web/decoder-src.html"),
+              "var DecoderSrc = [{ID:'A$#!T10.0.0.2:5961',Decoder:'A'},];");
 }
 
 TEST(SourceScout, RuntimeFailuresEndQuietly)
