@@ -416,6 +416,57 @@ TEST_F(DecodePlayer, NewAudioGainReachesTheConversions)
     EXPECT_EQ(count(result.out, "missing or not valid JSON"), 1) << result.out;
 }
 
+// The web interface may write a whole-number gain as a float.
+TEST_F(DecodePlayer, WholeNumberGainWrittenAsFloat)
+{
+    startScreen(1920, 1080);
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [
+        {"audio": {"rate": 48000, "channels": 2}, "duration_ms": 60000}]}]})");
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 12.0})");
+    auto p = run({"Test Source"});
+    auto calls = [&] { return box_.readFile("/tmp/ndi.log"); };
+    auto levelSeen = [&](const std::string& level, size_t from) {
+        return testsupport::waitFor(
+            [&] { return calls().find("reference_level=" + level, std::min(from, calls().size())) != std::string::npos; },
+            std::chrono::seconds(60));
+    };
+    ASSERT_TRUE(levelSeen("12", 0)) << p->outSoFar();
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 1e1})");
+    ASSERT_TRUE(levelSeen("10", 0)) << p->outSoFar();
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": -4.0})");
+    ASSERT_TRUE(levelSeen("-4", 0)) << p->outSoFar();
+    // Not a whole number: the last gain stays, as for any other non-integer.
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 7.5})");
+    ASSERT_TRUE(waitForLog(*p, "\"AudioInGain\" is not an integer, the gain stays -4", 30)) << p->outSoFar();
+    const size_t mark = calls().size();
+    ASSERT_TRUE(levelSeen("-4", mark));
+    EXPECT_EQ(calls().find("reference_level=7", mark), std::string::npos);
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->wait().exitCode, 0);
+}
+
+// Xvfb reports no refresh rate: the start-up mode is restored by its size alone.
+TEST_F(DecodePlayer, RestoreWithoutARateLeavesTheRateOut)
+{
+    startScreen(1920, 1080);
+    playFile(flatFrame(1280, 720, 120, 128, 128), 1280, 720);
+    auto p = run({"Test Source"});
+    ASSERT_TRUE(waitForLog(*p, "Opengl render time")) << p->outSoFar();
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("lXrandr 1920, 1080, 0\n"), std::string::npos) << result.out;
+    std::vector<Argv> switches;
+    for (const Argv& call : box_.calls("xrandr"))
+        if (call.size() > 1)
+            switches.push_back(call);
+    ASSERT_GE(switches.size(), 2u);
+    EXPECT_EQ(switches.front(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1280x720", "--rate", "30"}));
+    EXPECT_EQ(switches.back(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1920x1080"}));
+    EXPECT_NE(result.out.find("xrandr command: xrandr --output HDMI-1 --mode 1920x1080\n"), std::string::npos);
+}
+
 enum class Ending { sigterm, sigint, escape };
 
 class Shutdown : public DecodePlayer, public ::testing::WithParamInterface<Ending> {};
