@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -465,6 +466,71 @@ TEST_F(DecodePlayer, RestoreWithoutARateLeavesTheRateOut)
     EXPECT_EQ(switches.front(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1280x720", "--rate", "30"}));
     EXPECT_EQ(switches.back(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1920x1080"}));
     EXPECT_NE(result.out.find("xrandr command: xrandr --output HDMI-1 --mode 1920x1080\n"), std::string::npos);
+}
+
+// The server's current mode as the real xrandr lists it: "1920x1080 30".
+std::string serverMode(const testsupport::XServer& server)
+{
+    std::istringstream listing(testsupport::realXrandr(server.display(), ""));
+    for (std::string line; std::getline(listing, line);) {
+        const size_t star = line.find('*');
+        if (star == std::string::npos)
+            continue;
+        std::istringstream words(line);
+        std::string mode;
+        words >> mode;
+        const size_t rateStart = line.find_last_of(' ', star) + 1;
+        return mode + " " + std::to_string(std::lround(std::stod(line.substr(rateStart, star - rateStart))));
+    }
+    return "none";
+}
+
+// Xorg with the dummy driver and the real xrandr: a format change switches the server's
+// mode, the window and the picture follow the new screen, the exit restores the mode.
+TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
+{
+    testsupport::requireSandbox();
+    x_ = testsupport::XServer::startDummyXorg("1280x720", 60);
+    ASSERT_NE(x_, nullptr);
+    box_.hook("xrandr", "exec /usr/bin/xrandr -display " + x_->display() + " \"$@\"\n");
+    ASSERT_EQ(serverMode(*x_), "1280x720 60");
+    const Rgb first = shaderColour(60, 160, 100), second = shaderColour(150, 90, 170);
+    box_.writeFile("/tmp/small.uyvy", flatFrame(1280, 720, 60, 160, 100));
+    box_.writeFile("/tmp/large.uyvy", flatFrame(1920, 1080, 150, 90, 170));
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [
+        {"video": {"width": 1280, "height": 720, "rate": [30, 1], "pattern": "file", "file": ")" +
+                  box_.path("/tmp/small.uyvy") + R"("}, "frames": 120},
+        {"video": {"width": 1920, "height": 1080, "rate": [30, 1], "pattern": "file", "file": ")" +
+                  box_.path("/tmp/large.uyvy") + R"("}, "frames": 100000}]}]})");
+    auto p = run({"Test Source"});
+    auto shows = [&](Rgb want, int width, int height) {
+        return testsupport::waitFor(
+            [&] {
+                Screenshot shot(x_->display());
+                if (shot.width != width || shot.height != height)
+                    return false;
+                for (auto [x, y] : {std::pair{2, 2}, {width - 3, height - 3}, {width / 2, height / 2}}) {
+                    const Rgb got = shot.at(x, y);
+                    if (std::abs(got.r - want.r) > 2 || std::abs(got.g - want.g) > 2 || std::abs(got.b - want.b) > 2)
+                        return false;
+                }
+                return true;
+            },
+            std::chrono::seconds(30));
+    };
+    // The first format: 720p at 30 frames, so the same size at rate 30.
+    ASSERT_TRUE(shows(first, 1280, 720)) << p->outSoFar();
+    EXPECT_EQ(serverMode(*x_), "1280x720 30");
+    // The second: 1080p fills the switched screen edge to edge.
+    ASSERT_TRUE(shows(second, 1920, 1080)) << p->outSoFar();
+    EXPECT_EQ(serverMode(*x_), "1920x1080 30");
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("lXrandr 1280, 720, 60\n"), std::string::npos) << result.out;
+    EXPECT_EQ(serverMode(*x_), "1280x720 60");
+    EXPECT_EQ(box_.calls("xrandr").back(), (Argv{"xrandr", "--output", "DUMMY0", "--mode", "1280x720", "--rate", "60"}));
 }
 
 enum class Ending { sigterm, sigint, escape };
