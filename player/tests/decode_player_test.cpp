@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -99,7 +100,8 @@ protected:
 
     std::unique_ptr<testsupport::Process> run(const std::vector<std::string>& args)
     {
-        std::vector<std::string> argv{testsupport::binaryPath("player/decode-player")};
+        std::vector<std::string> argv = runAs_;
+        argv.push_back(testsupport::binaryPath("player/decode-player"));
         argv.insert(argv.end(), args.begin(), args.end());
         testsupport::Environment env{{"VXR_DEBUG_LEVEL", "1"},
                                      {"SDL_AUDIODRIVER", "disk"},
@@ -147,6 +149,7 @@ protected:
 
     testsupport::Sandbox box_;
     std::unique_ptr<testsupport::XServer> x_;
+    std::vector<std::string> runAs_;  // a command that runs the player as another user
 };
 
 TEST_F(DecodePlayer, WithoutArgumentPrintsUsage)
@@ -531,6 +534,42 @@ TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
     EXPECT_NE(result.out.find("lXrandr 1280, 720, 60\n"), std::string::npos) << result.out;
     EXPECT_EQ(serverMode(*x_), "1280x720 60");
     EXPECT_EQ(box_.calls("xrandr").back(), (Argv{"xrandr", "--output", "DUMMY0", "--mode", "1280x720", "--rate", "60"}));
+}
+
+// The appliance's set-up: etc/ belongs to root, the web interface provisions the status
+// file writable for the programs' user, who runs the player.
+TEST_F(DecodePlayer, UpdatesAProvisionedStatusFileAsTheProgramsUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up files of another user";
+    startScreen(1920, 1080);
+    playFile(flatFrame(1280, 720, 120, 128, 128), 1280, 720);
+    const std::string top = std::filesystem::path(box_.root()).parent_path().string();
+    for (const std::string& dir : {top, box_.root(), box_.path("/etc"), box_.fakeBin()})
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0) << dir;
+    ASSERT_EQ(::chmod(box_.path("/tmp").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod((box_.fakeBin() + "/calls.log").c_str(), 0666), 0);  // the fake xrandr's record
+    const std::string status = box_.path("/etc/tarnvik_avinfo.json");
+    box_.writeFile("/etc/tarnvik_avinfo.json", "{}");
+    ASSERT_EQ(::chmod(status.c_str(), 0666), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(status.c_str(), &before), 0);
+
+    runAs_ = {"setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"};
+    auto p = run({"Test Source"});
+    ASSERT_TRUE(testsupport::waitFor([&] { return box_.readFile("/etc/tarnvik_avinfo.json").find("720p30") != std::string::npos; },
+                                     std::chrono::seconds(60)))
+        << p->outSoFar() << p->errSoFar();
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(box_.readFile("/etc/tarnvik_avinfo.json"), "{\"dashboard_vid_input\":\"Decode: 720p30\"}");
+    struct stat after {};
+    ASSERT_EQ(::stat(status.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // written where it is, still root's
+    EXPECT_EQ(after.st_uid, 0u);
+    EXPECT_EQ(after.st_mode & 07777, 0666u);
+    EXPECT_EQ(result.err.find("Cannot write"), std::string::npos) << result.err;
 }
 
 enum class Ending { sigterm, sigint, escape };
