@@ -214,6 +214,55 @@ TEST(SourceScout, HostileNamesRoundTrip)
     }
 }
 
+// Names from the network that are not UTF-8: both files stay readable for strict readers,
+// each ill-formed piece read as U+FFFD the way browsers decode the raw bytes, valid
+// names exact.
+TEST(SourceScout, NamesThatAreNotUtf8LeaveFilesStrictReadersRead)
+{
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {"436166c3a920e697a5e69cac", "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},  // valid: kept as it is
+        {"4c6174696e2d31206361666520e9", ""},                                   // "Latin-1 cafe \xe9"
+        {"637574e282", ""},                                                     // "cut\xe2\x82"
+        {"eda080c0af2027f0", ""},                                               // surrogate, overlong, lone lead
+    };
+    nlohmann::json list = nlohmann::json::array();
+    for (size_t i = 0; i < sources.size(); ++i)
+        list.push_back({{"name_hex", sources[i].first}, {"url", "10.0.0." + std::to_string(i + 2) + ":5961"}});
+    testsupport::Sandbox box;
+    const ScoutRun run = scout(box, {{"sources", list}}, false);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+
+    const std::string script =
+        "const fs = require('fs'); const vm = require('vm');"
+        "const strict = new TextDecoder('utf-8', {fatal: true}); const lax = new TextDecoder('utf-8');"
+        "const list = JSON.parse(strict.decode(fs.readFileSync(process.argv[1])));"
+        "const ctx = {}; vm.runInNewContext(strict.decode(fs.readFileSync(process.argv[2])) + ';this.out = DecoderSrc;', ctx);"
+        "const names = JSON.parse(process.argv[3]).map((h) => lax.decode(Buffer.from(h, 'hex')));"
+        "process.stdout.write(JSON.stringify({names, list, page: ctx.out}));";
+    nlohmann::json hex = nlohmann::json::array();
+    for (const auto& source : sources)
+        hex.push_back(source.first);
+    const auto node = testsupport::runProcess({"node", "-e", script, box.path(kJsonFile), box.path(kPageFile), hex.dump()});
+    ASSERT_EQ(node.exitCode, 0) << node.err;
+    const nlohmann::json read = nlohmann::json::parse(node.out);
+    ASSERT_EQ(read["page"].size(), sources.size());
+    ASSERT_EQ(read["list"].size(), sources.size());
+    const nlohmann::json parsed = nlohmann::json::parse(box.readFile(kJsonFile));  // strict as well
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const std::string name = read["names"][i].get<std::string>();
+        const std::string url = "10.0.0." + std::to_string(i + 2) + ":5961";
+        EXPECT_EQ(read["list"][name], url) << name;
+        EXPECT_EQ(parsed.at(name), url) << name;
+        EXPECT_EQ(read["page"][i]["Decoder"], name);
+        EXPECT_EQ(read["page"][i]["ID"], name + "$#!T" + url);
+        if (!sources[i].second.empty()) {
+            EXPECT_EQ(name, sources[i].second);
+        }
+    }
+    EXPECT_EQ(read["names"][1], "Latin-1 cafe \xef\xbf\xbd");
+    EXPECT_NE(box.readFile(kJsonFile).find("\"" + sources[0].second + "\""), std::string::npos);
+}
+
 // The appliance's set-up: etc/ and the page's directory belong to root, the web interface
 // provisions the two files writable for the programs' user (the page through a link).
 TEST(SourceScout, UpdatesProvisionedFilesAsTheProgramsUser)
