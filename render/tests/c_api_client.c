@@ -3,6 +3,7 @@
  * (the library's own log lines land in the same stream, in order). */
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -129,7 +130,7 @@ static int destroyed_window(const char* connection)
     XErrorHandler mine;
     Window window;
     unsigned status = 0;
-    int accepted = 0, i;
+    int accepted = 0, refused = 0, i;
     if (!own || !other) {
         printf("no display\n");
         return 1;
@@ -148,10 +149,21 @@ static int destroyed_window(const char* connection)
     SHOW("set_display_target", kelmf_renderer_set_display_target(h, (void*)window));
     SHOW("set_video_property", kelmf_renderer_set_video_property(h, 64, 48, NV12));
     SHOW("start", kelmf_renderer_start(h));
-    for (i = 0; i < 5; ++i) {
+    /* Drawing has begun once the grey shows. */
+    for (i = 0; i < 500; ++i) {
+        XImage* image;
+        unsigned long pixel = 0;
         kelmf_renderer_set_video_frame(h, planes, strides);
         usleep(20000);
+        image = XGetImage(other, window, 10, 10, 1, 1, AllPlanes, ZPixmap);
+        if (image) {
+            pixel = XGetPixel(image, 0, 0);
+            XDestroyImage(image);
+        }
+        if (pixel != 0)
+            break;
     }
+    printf("shown %d\n", i < 500 ? 1 : 0);
     {
         /* The window property of modes 1 and 2 is there to be deleted at stop. */
         Atom type = None;
@@ -170,12 +182,16 @@ static int destroyed_window(const char* connection)
     }
     XDestroyWindow(other, window);
     XSync(other, False);
-    /* From now on frames fill the pool, then meet 3. */
-    for (i = 0; i < 400; ++i) {
+    /* From now on frames fill the pool, then meet 3, and 3 stays (a drawing thread would
+     * free a slot within a few frames). */
+    for (i = 0, refused = 0; i < 2000 && refused < 40; ++i) {
         status = kelmf_renderer_set_video_frame(h, planes, strides);
-        if (status != 0)
-            break;
-        ++accepted;
+        if (status == 0) {
+            ++accepted;
+            refused = 0;
+        } else {
+            ++refused;
+        }
         usleep(5000);
     }
     printf("accepted_after_destroy %d\n", accepted);
