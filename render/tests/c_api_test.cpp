@@ -283,9 +283,13 @@ TEST_F(RenderCApiX11, DestroyedTargetEndsDrawingAndTheClientGoesOn)
     for (const char* mode : {"0", "1", "2"}) {
         for (const char* connection : {"caller", "library"}) {
             SCOPED_TRACE(std::string("mode ") + mode + ", " + connection + " connection");
-            ClientRun run = runClient({"destroyed_window", connection},
-                                      {{"KELMF_USING_X11_DRM", mode}, {"KELMF_DEBUG_DISPLAY", "1"}},
-                                      server_->display());
+            testsupport::Environment env = {{"KELMF_USING_X11_DRM", mode}, {"KELMF_DEBUG_DISPLAY", "1"}};
+            // On its own connection the library terminates EGL, which unloads Mesa's driver
+            // with blocks it lost while drawing to the destroyed window; a leak check cannot
+            // name them any more, so it is left to the runs on the caller's connection.
+            if (std::string(connection) == "library")
+                env.push_back({"LSAN_OPTIONS", "detect_leaks=0"});
+            ClientRun run = runClient({"destroyed_window", connection}, env, server_->display());
             EXPECT_EQ(run.status["start"], 0u) << run.out;
             if (std::string(mode) != "0") {
                 EXPECT_NE(lineIndex(run, "property 1"), -1) << run.out;
