@@ -642,6 +642,65 @@ TEST_F(RenderGlTest, DestroyedWindowStopsDrawingAndFramesRunOut)
     EXPECT_NE(log.find("[KMFR]I window be deleted, stop rendering\n"), std::string::npos) << log;
 }
 
+// The swap's result counts: a swap that fails ends drawing with an error line, and frames
+// then run out as for a closed window.
+int32_t failingSwap(void*)
+{
+    return 1;
+}
+
+class FailingSwapRenderer : public kelmf_renderer_opengl_t {
+public:
+    using kelmf_renderer_opengl_t::kelmf_renderer_opengl_t;
+    // Called while the render thread waits for a frame (under the ready-list mutex, which
+    // that wait releases): the next frame is swapped through the failing table.
+    void failSwaps()
+    {
+        std::lock_guard<std::mutex> lock(m_ready_mutex);
+        table_ = *m_context;
+        table_.swapBuffers = failingSwap;
+        m_context = &table_;
+    }
+
+private:
+    gl_context_implement_t table_{};
+};
+
+TEST_F(RenderGlTest, FailedSwapStopsDrawing)
+{
+    VideoWindow win(server_->display(), 64, 48);
+    FailingSwapRenderer renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
+    renderer.set_display_server(win.libraryConnection);
+    renderer.set_display_target(reinterpret_cast<void*>(win.window));
+    renderer.set_video_property(64, 48, NV12);
+    ASSERT_EQ(renderer.start(), 0u);
+    Frame f = makeFrame(NV12, 64, 48, 6);
+    ASSERT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 0u);
+    std::string last;
+    ASSERT_TRUE(waitForPicture(peer_, win.window, f, 64, 48, last)) << last;
+    // Drawn and swapped: the render thread goes back to waiting for the next frame.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    renderer.failSwaps();
+    testing::internal::CaptureStdout();
+    bool refused = false;
+    const bool ended = testsupport::waitFor(
+        [&] {
+            refused = renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr) == 3;
+            return refused;
+        },
+        std::chrono::seconds(30));
+    // Refused for good: nothing is drawn and recycled any more.
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 3u);
+    }
+    EXPECT_EQ(renderer.stop(), 0u);
+    std::fflush(stdout);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ended);
+    EXPECT_NE(log.find("[KMFR]E render: swap buffers failed"), std::string::npos) << log;
+}
+
 TEST_F(RenderGlTest, X11StartWithoutTargetIsRefused)
 {
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
