@@ -134,11 +134,12 @@ int32_t DestroyContext(void* renderer)
     return 0;
 }
 
-void CheckOpenGLError(const char* call, const char* file, int line)
+GLenum CheckOpenGLError(const char* call, const char* file, int line)
 {
     GLenum error = glGetError();
     if (error != GL_NO_ERROR)
         KEL_LOG(true, "[KMFR]E OpenGL error %08x, at %s:%i - for %s\n", error, file, line, call);
+    return error;
 }
 
 void CheckEGLError(const char* call, const char* file, int line)

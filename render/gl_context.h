@@ -3,6 +3,7 @@
 #pragma once
 
 #include <EGL/egl.h>
+#include <GLES3/gl32.h>
 
 #include <cstdint>
 
@@ -44,7 +45,8 @@ int32_t SwapBuffer(void* renderer);
 int32_t DestroyContext(void* renderer);
 int32_t EmptyImpelment(void* renderer);
 
-void CheckOpenGLError(const char* call, const char* file, int line);
+// Returns the error read (GL_NO_ERROR when none).
+GLenum CheckOpenGLError(const char* call, const char* file, int line);
 void CheckEGLError(const char* call, const char* file, int line);
 int IsExtensionSupported(const char* name);
 

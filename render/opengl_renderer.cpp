@@ -10,22 +10,41 @@
 #include "log.h"
 #include "nvtx.h"
 #include "x11_display.h"
+#include "x11_error_trap.h"
 
 namespace {
+
+// Bytes of one pixel of plane i. The table counts Y416's four 16-bit components (U, Y, V,
+// alpha); each takes two bytes.
+uint64_t pixelBytes(const kelmf_pixel_data_t* p, int i)
+{
+    return p->format == Y416 ? 2 * p->bytesPerPixel[i] : p->bytesPerPixel[i];
+}
 
 // Samples of one texture, per texel, in bytes (the packed formats' second texture reads
 // two pixels per texel).
 uint64_t texelBytes(const kelmf_pixel_data_t* p, int j)
 {
-    return p->bytesPerPixel[j] ? p->bytesPerPixel[j] : p->bytesPerPixel[0] * p->divisor[j][0];
+    return p->bytesPerPixel[j] ? pixelBytes(p, j) : p->bytesPerPixel[0] * p->divisor[j][0];
 }
 
-// P010 is uploaded as bytes (low, high) and put together in the shader.
-GLenum uploadFormat(const kelmf_pixel_data_t* p, int j)
+// How texture j is stored and uploaded.
+struct TextureFormat {
+    GLint internal;
+    GLenum format;
+    GLenum type;
+};
+
+TextureFormat textureFormat(const kelmf_pixel_data_t* p, int j)
 {
+    // P010 is uploaded as bytes (low, high) and put together in the shader.
     if (p->format == P010)
-        return j == 0 ? GL_RG : GL_RGBA;
-    return p->glFormat[j];
+        return j == 0 ? TextureFormat{GL_RG, GL_RG, GL_UNSIGNED_BYTE} : TextureFormat{GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE};
+    // Y416's components are unsigned 16-bit integers: a signed texture would read the upper
+    // half of the range as negative.
+    if (p->format == Y416)
+        return {GL_RGBA16UI, GL_RGBA_INTEGER, GL_UNSIGNED_SHORT};
+    return {static_cast<GLint>(p->glFormat[j]), p->glFormat[j], GL_UNSIGNED_BYTE};
 }
 
 int texWidth(const kelmf_pixel_data_t* p, int j, int width)
@@ -40,7 +59,7 @@ int texHeight(const kelmf_pixel_data_t* p, int j, int height)
 
 size_t rowBytes(const kelmf_pixel_data_t* p, int i, int width)
 {
-    return static_cast<size_t>(texWidth(p, i, width)) * p->bytesPerPixel[i];
+    return static_cast<size_t>(texWidth(p, i, width)) * pixelBytes(p, i);
 }
 
 size_t planeSize(const kelmf_pixel_data_t* p, int i, int width, int height)
@@ -72,7 +91,11 @@ const char* const kVertexBody =
 const char* const kFragmentBody =
     "precision mediump float;\n"
     "in vec2 v_texcord;\n"
+    "#if defined(Y416)\n"
+    "uniform highp usampler2D textureY;\n"
+    "#else\n"
     "uniform sampler2D textureY;\n"
+    "#endif\n"
     "uniform sampler2D textureU;\n"
     "uniform sampler2D textureV;\n"
     "uniform mat4 colorConv;\n"
@@ -98,8 +121,14 @@ const char* const kFragmentBody =
     "    vec4 c = texture(textureU, v_texcord);\n"
     // 255 / 65535 written out: 65535 itself is beyond mediump range.
     "    highp vec3 yuv = vec3(l.r + l.g * 256.0, c.r + c.g * 256.0, c.b + c.a * 256.0) * 0.0038910506;\n"
+    "#elif defined(Y416)\n"
+    // U, Y, V, alpha. 16-bit codes are the 8-bit ones times 256: 1 / (255 * 256) maps them
+    // onto the 8-bit matrix.
+    "    highp vec4 t = vec4(texture(textureY, v_texcord)) * 1.5318627e-5;\n"
+    "    highp vec3 yuv = vec3(t.g, t.r, t.b);\n"
     "#endif\n"
-    "#if defined(NV12) || defined(YUY2) || defined(UYVY) || defined(YV12) || defined(I420) || defined(P010)\n"
+    "#if defined(NV12) || defined(YUY2) || defined(UYVY) || defined(YV12) || defined(I420) || defined(P010) || \\\n"
+    "    defined(Y416)\n"
     "    o_color = colorConv * vec4(yuv, 1.0);\n"
     "    o_color.a = 1.0;\n"
     "#else\n"
@@ -162,6 +191,11 @@ uint32_t kelmf_renderer_opengl_t::set_display_target(void* window)
     return KELMF_OK;
 }
 
+Display* kelmf_renderer_opengl_t::xDisplay() const
+{
+    return m_display ? static_cast<Display*>(m_display->getNative()) : nullptr;
+}
+
 uint32_t kelmf_renderer_opengl_t::set_display_server(void* display)
 {
     if (!m_display)
@@ -220,22 +254,41 @@ uint32_t kelmf_renderer_opengl_t::set_video_property(int width, int height, kelm
         KEL_LOG(true, "[KMFR]E set_video_property: pixel format is invalid\n");
         return KELMF_BAD_ARGUMENT;
     }
-    // Y416's descriptor (4 bytes a pixel at 16 bits) describes no upload that can be drawn.
-    if (format == Y416) {
-        KEL_LOG(true, "[KMFR]E set_video_property: Y416 is not supported by the OpenGL renderer\n");
-        return KELMF_BAD_ARGUMENT;
-    }
     std::lock_guard<std::mutex> freeLock(m_free_mutex);
     std::lock_guard<std::mutex> readyLock(m_ready_mutex);
     m_video_width = width;
     m_video_height = height;
     m_video_format = format;
     m_pixel = pixel;
-    // Slots are rebuilt for the new property by whoever takes them next from the free list,
-    // never under a side that holds them.
     ++m_generation;
-    if (m_started)
-        surface_size_line(KEL_OGL_ON(1), true);
+    if (!m_started)
+        return KELMF_OK;
+    surface_size_line(KEL_OGL_ON(1), true);
+    m_context->makeCopyCurrent(&m_egl);
+    const uint32_t status = video_resize_lock();
+    // A mapped frame keeps the copy context current until it is unmapped.
+    if (m_mapped < 0)
+        m_context->makeNoCurrent(&m_egl);
+    if (status != KELMF_OK) {
+        KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I kelmf_renderer_set_video_property: fail to create texture\n");
+        return status;
+    }
+    return KELMF_OK;
+}
+
+uint32_t kelmf_renderer_opengl_t::video_resize_lock()
+{
+    // Only the free slots are rebuilt here: a queued slot keeps its frame and the one being
+    // drawn stays valid; both are rebuilt when the producer next takes them.
+    KEL_LOG(KEL_BUFFER_ON(0), "[KMFR]I create_texture_lock( %dx%d %08x )\n", m_video_width, m_video_height,
+            static_cast<unsigned>(m_video_format));
+    for (int index : m_free) {
+        if (!create_slot(m_pool[index], m_video_width, m_video_height, m_pixel, m_generation)) {
+            delete_slot(m_pool[index]);
+            KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I video_resize_lock: fail to create texture\n");
+            return KELMF_NO_MEMORY;
+        }
+    }
     return KELMF_OK;
 }
 
@@ -325,12 +378,19 @@ uint32_t kelmf_renderer_opengl_t::start()
     KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I display rate:%6.2f vsync:%6.4f\n", m_rate, m_vsync_interval);
     m_display->registerWindowConfigCallback(recreateSurface, this);
     m_display->registerWindowDeleteCallback(windowDelete, this);
-    m_display->setupWindow(m_window);
+    // A window id that names no window is a bad target (setupWindow wrote why).
+    if (m_display->setupWindow(m_window) != 0)
+        return KELMF_BAD_ARGUMENT;
     m_egl.display = m_display;
     m_egl.window = m_window;
     m_egl.videoWidth = m_video_width;
     m_egl.videoHeight = m_video_height;
-    if (m_context->init(&m_egl) != 0) {
+    int32_t init;
+    {
+        kelmf_x11_error_trap_t trap(xDisplay());
+        init = m_context->init(&m_egl);
+    }
+    if (init != 0) {
         KEL_LOG(true, "[KMFR]E Init egl fail\n");
         m_display->unsetupWindow(m_window);
         return KELMF_FAIL;
@@ -373,6 +433,8 @@ uint32_t kelmf_renderer_opengl_t::stop()
         m_display->unsetupWindow(m_window);
     if (!m_started && !m_pool_created)
         return KELMF_OK;
+    // EGL's requests on a window that is gone fail; their errors stay here.
+    kelmf_x11_error_trap_t trap(host_context() ? nullptr : xDisplay());
     // GL objects go with a context current: the copy context in X11 mode, the host's otherwise.
     m_context->makeCopyCurrent(&m_egl);
     {
@@ -431,6 +493,7 @@ void kelmf_renderer_opengl_t::windowDelete(void* user)
 
 void kelmf_renderer_opengl_t::recreate_surface()
 {
+    kelmf_x11_error_trap_t trap(xDisplay());
     m_context->makeNoCurrent(&m_egl);
     if (!eglDestroySurface(m_egl.eglDisplay, m_egl.surface))
         KEL_LOG(true, "[KMFR]E _recreateSurface: destroy EGL surface (eglError: %d)\n", eglGetError());
@@ -582,27 +645,31 @@ bool kelmf_renderer_opengl_t::create_slot(_kelmf_video_texture_t& slot, int widt
     const int n = static_cast<int>(pixel->textures);
     glGenTextures(n, slot.textures);
     glGenBuffers(n, slot.buffers);
-    const GLint filter = pixel->format == P010 ? GL_NEAREST : GL_LINEAR;
+    // Combined bytes and integer textures cannot be filtered.
+    const GLint filter = pixel->format == P010 || pixel->format == Y416 ? GL_NEAREST : GL_LINEAR;
+    bool ok = true;
     for (int j = 0; j < n; ++j) {
-        const GLenum format = uploadFormat(pixel, j);
+        const TextureFormat tf = textureFormat(pixel, j);
         const int w = texWidth(pixel, j, width), h = texHeight(pixel, j, height);
         glBindTexture(GL_TEXTURE_2D, slot.textures[j]);
-        GL_CHECK(glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), w, h, 0, format, GL_UNSIGNED_BYTE,
-                              nullptr));
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+        glTexImage2D(GL_TEXTURE_2D, 0, tf.internal, w, h, 0, tf.format, tf.type, nullptr);
+        // A size beyond the GL's limits or its memory leaves no texture to draw from.
+        ok = CheckOpenGLError("glTexImage2D", __FILE__, __LINE__) == GL_NO_ERROR && ok;
+        // Linear filtering at the picture's edge reads the border colour otherwise.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, slot.buffers[j]);
-        GL_CHECK(glBufferData(GL_PIXEL_UNPACK_BUFFER,
-                              static_cast<GLsizeiptr>(pixel->bytesPerPixel[j] * static_cast<uint64_t>(w) *
-                                                      static_cast<uint64_t>(h)),
-                              nullptr, GL_DYNAMIC_DRAW));
+        glBufferData(GL_PIXEL_UNPACK_BUFFER,
+                     static_cast<GLsizeiptr>(pixelBytes(pixel, j) * static_cast<uint64_t>(w) * static_cast<uint64_t>(h)),
+                     nullptr, GL_DYNAMIC_DRAW);
+        ok = CheckOpenGLError("glBufferData", __FILE__, __LINE__) == GL_NO_ERROR && ok;
     }
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
     slot.created = true;
-    return glGetError() != GL_OUT_OF_MEMORY;
+    return ok;
 }
 
 void kelmf_renderer_opengl_t::delete_slot(_kelmf_video_texture_t& slot)
@@ -718,16 +785,16 @@ uint32_t kelmf_renderer_opengl_t::transfer_texture(_kelmf_video_texture_t& slot,
             const size_t row = rowBytes(p, src, slot.width);
             const size_t stride = strides && strides[src] ? static_cast<size_t>(strides[src]) : row;
             const int w = texWidth(p, j, slot.width), h = texHeight(p, j, slot.height);
-            const GLenum format = uploadFormat(p, j);
+            const TextureFormat tf = textureFormat(p, j);
             glBindTexture(GL_TEXTURE_2D, slot.textures[j]);
             if (stride % texel == 0) {
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(stride / texel));
-                GL_CHECK(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, format, GL_UNSIGNED_BYTE, planes[src]));
+                GL_CHECK(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, tf.format, tf.type, planes[src]));
             } else {
                 // A stride that is no whole number of texels: one row at a time.
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
                 for (int r = 0; r < h; ++r)
-                    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, r, w, 1, format, GL_UNSIGNED_BYTE,
+                    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, r, w, 1, tf.format, tf.type,
                                     static_cast<const uint8_t*>(planes[src]) + stride * static_cast<size_t>(r));
             }
             glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
@@ -897,8 +964,9 @@ void kelmf_renderer_opengl_t::received_texture(_kelmf_video_texture_t& slot)
         if (fromBuffer) {
             const int src = j < static_cast<int>(p->planes) ? j : 0;
             glBindBuffer(GL_PIXEL_UNPACK_BUFFER, slot.buffers[src]);
+            const TextureFormat tf = textureFormat(p, j);
             GL_CHECK(glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, texWidth(p, j, slot.width), texHeight(p, j, slot.height),
-                                     uploadFormat(p, j), GL_UNSIGNED_BYTE, nullptr));
+                                     tf.format, tf.type, nullptr));
         }
     }
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
@@ -982,8 +1050,20 @@ uint32_t kelmf_renderer_opengl_t::render_frame_from_queue(bool wait)
     KELMF_RANGE_POP();
 
     KELMF_RANGE_PUSH("Swap buffer");
-    m_context->swapBuffers(&m_egl);
+    int32_t swapped;
+    int xError;
+    {
+        kelmf_x11_error_trap_t trap(host_context() ? nullptr : xDisplay());
+        swapped = m_context->swapBuffers(&m_egl);
+        xError = trap.end();
+    }
     KELMF_RANGE_POP();
+    if (swapped != 0 || xError != 0) {
+        // The window is gone (or unusable): nothing drawn from here on would show.
+        KEL_LOG(true, "[KMFR]E render: swap buffers failed (eglError: %d, X error: %d)\n",
+                swapped != 0 ? eglGetError() : EGL_SUCCESS, xError);
+        window_being_destroy();
+    }
     KELMF_RANGE_PUSH("recycle texture");
     recycle_texture(index);
     KELMF_RANGE_POP();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <GLES3/gl32.h>
+#include <X11/Xlib.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -103,6 +104,9 @@ protected:
     uint32_t init_shader(const kelmf_pixel_data_t* pixel);
     void init_quad();
     uint32_t create_texture_lock();
+    uint32_t video_resize_lock();
+    // The X connection in X11 mode, else null.
+    Display* xDisplay() const;
     void destroy_texture_lock();
     bool create_slot(_kelmf_video_texture_t& slot, int width, int height, const kelmf_pixel_data_t* pixel,
                      uint64_t generation);

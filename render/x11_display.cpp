@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "log.h"
+#include "x11_error_trap.h"
 
 kelmf_x11_display_t::kelmf_x11_display_t(void* display, bool watch_root)
 {
@@ -158,6 +159,16 @@ int kelmf_x11_display_t::setupWindow(kelmf_window_t* window)
     if (!m_display)
         return 0;
     Window video = reinterpret_cast<Window>(window->getNative());
+    // A window id that names no window must not reach the host's error handler.
+    kelmf_x11_error_trap_t trap(m_display);
+    XWindowAttributes attrs;
+    if (video == 0 || !XGetWindowAttributes(m_display, video, &attrs)) {
+        trap.end();
+        KEL_LOG(true, "[KMFR]E setupWindow: bad window %p\n", reinterpret_cast<void*>(video));
+        return 5;
+    }
+    m_video = video;
+    m_video_gone = false;
     XSetWMProtocols(m_display, video, &m_wm_delete, 1);
     XSelectInput(m_display, video, StructureNotifyMask | KeyPressMask | KeyReleaseMask);
 
@@ -189,7 +200,11 @@ int kelmf_x11_display_t::setupWindow(kelmf_window_t* window)
         XChangeProperty(m_display, video, atom, XA_CARDINAL, 32, PropModeReplace,
                         reinterpret_cast<unsigned char*>(&value), 1);
     }
-    XFlush(m_display);
+    // The window can still go between the check and here; it is then handled as destroyed.
+    if (trap.end()) {
+        KEL_LOG(true, "[KMFR]E setupWindow: bad window %p\n", reinterpret_cast<void*>(video));
+        return 5;
+    }
     return 0;
 }
 
@@ -201,14 +216,23 @@ int kelmf_x11_display_t::unsetupWindow(kelmf_window_t* window)
     KEL_LOG(KEL_DISPLAY_ON(3), g_kelmf_using_x11_drm == 1 ? "[KMFR]I window set seethrough\n"
                                                            : "[KMFR]I window set osd\n");
     Window video = reinterpret_cast<Window>(window->getNative());
+    // A destroyed window has no property left to delete.
+    if (video == m_video && m_video_gone)
+        return 0;
+    kelmf_x11_error_trap_t trap(m_display);
     XDeleteProperty(m_display, video, XInternAtom(m_display, name, False));
-    XFlush(m_display);
+    trap.end();
     return 0;
 }
 
 int kelmf_x11_display_t::handleEvent()
 {
-    if (!m_display || XPending(m_display) == 0)
+    if (!m_display)
+        return 0;
+    // Reading the queue also reads errors, of EGL's requests too; the requests below wait
+    // for their replies, so no sync is needed to catch theirs.
+    kelmf_x11_error_trap_t trap(m_display, false);
+    if (XPending(m_display) == 0)
         return 0;
     XEvent event;
     XNextEvent(m_display, &event);
@@ -239,14 +263,23 @@ int kelmf_x11_display_t::handleEvent()
         KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
         if (m_delete_cb)
             m_delete_cb(m_delete_user);
+    } else if (event.type == DestroyNotify && m_video != 0 && event.xdestroywindow.window == m_video) {
+        // A destroyed video window ends drawing as a closed one does.
+        m_video_gone = true;
+        KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
+        if (m_delete_cb)
+            m_delete_cb(m_delete_user);
     }
     return 1;
 }
 
 void kelmf_x11_display_t::close()
 {
-    if (m_display)
+    if (m_display) {
+        // Errors still pending on the connection are read while it closes.
+        kelmf_x11_error_trap_t trap(m_display, false);
         XCloseDisplay(m_display);
+    }
     m_display = nullptr;
     m_owned = false;
 }
@@ -268,9 +301,12 @@ void kelmf_x11_window_t::getGeometry(long* x, long* y, unsigned long* width, uns
     Window root = DefaultRootWindow(display);
     int rx = 0, ry = 0;
     Window child;
-    XTranslateCoordinates(display, m_window, root, 0, 0, &rx, &ry, &child);
     XWindowAttributes attrs{};
-    XGetWindowAttributes(display, m_window, &attrs);
+    {
+        kelmf_x11_error_trap_t trap(display, false);
+        XTranslateCoordinates(display, m_window, root, 0, 0, &rx, &ry, &child);
+        XGetWindowAttributes(display, m_window, &attrs);
+    }
     if (x)
         *x = rx;
     if (y)

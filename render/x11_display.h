@@ -47,6 +47,8 @@ public:
     void* getNative() override { return m_display; }
     // True when this object opened its connection itself (none was given).
     bool ownsConnection() const { return m_owned; }
+    // True once the window of the last setupWindow was destroyed.
+    bool windowGone() const { return m_video_gone; }
     void getGeometry(unsigned long* width, unsigned long* height) override;
     int GetOutputGeometry(std::string name, int& x, int& y, int& width, int& height) override;
     void getRefreshRateAndVsyncInterval(double& rate, double& interval) override;
@@ -73,6 +75,9 @@ private:
     void* m_delete_user = nullptr;
     unsigned long m_width = 0;
     unsigned long m_height = 0;
+    // The window of the last setupWindow, and whether its DestroyNotify came.
+    Window m_video = 0;
+    bool m_video_gone = false;
 };
 
 class kelmf_x11_window_t : public kelmf_window_t {

@@ -1,10 +1,24 @@
 /* An outside caller of libklmf, written in C. Each scenario prints "<call> <status>" lines
+#define _DEFAULT_SOURCE
  * (the library's own log lines land in the same stream, in order). */
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "kelmf_renderer.h"
+
+/* Mesa's X11 software path drops the error of its geometry request on a drawable that is
+ * gone; the destroyed-window scenario meets it in sanitizer builds. */
+const char* __lsan_default_suppressions(void);
+const char* __lsan_default_suppressions(void)
+{
+    return "leak:libxcb.so.1\n";
+}
 
 static int g_released = 0;
 
@@ -56,6 +70,146 @@ static void every_function(kelmf_renderer_handle_t* h)
     SHOW("set_video_frame", kelmf_renderer_set_video_frame(h, planes, strides));
     SHOW("start", kelmf_renderer_start(h));
     SHOW("stop", kelmf_renderer_stop(h));
+}
+
+/* The client's own X error handler: counts what reaches it. */
+static int g_x_errors = 0;
+
+static int count_x_error(Display* display, XErrorEvent* event)
+{
+    (void)display;
+    (void)event;
+    ++g_x_errors;
+    return 0;
+}
+
+/* After the renderer is gone: is the client's handler (or Xlib's default) still in place,
+ * and do its connections still work? */
+static void client_goes_on(Display* own, Display* other, XErrorHandler mine)
+{
+    XErrorHandler now = XSetErrorHandler(mine);
+    printf("handler %s\n", now == mine ? "kept" : "changed");
+    if (own)
+        XSync(own, False);
+    if (other)
+        XSync(other, False);
+    printf("x_errors %d\n", g_x_errors);
+    printf("alive\n");
+}
+
+/* connection: "caller" hands the client's connection in, "library" lets the library open
+ * its own. handler: "counting" installs the client's handler, "default" keeps Xlib's. */
+static int bad_window(const char* connection, const char* handler)
+{
+    kelmf_renderer_handle_t* h = NULL;
+    Display* own = XOpenDisplay(NULL);
+    XErrorHandler mine = NULL;
+    if (!own) {
+        printf("no display\n");
+        return 1;
+    }
+    if (strcmp(handler, "counting") == 0)
+        XSetErrorHandler(count_x_error);
+    mine = XSetErrorHandler(NULL);
+    XSetErrorHandler(mine);
+    SHOW("new2", kelmf_renderer_new2(&h, KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT));
+    if (strcmp(connection, "caller") == 0)
+        SHOW("set_display_server", kelmf_renderer_set_display_server(h, own));
+    /* An id no client created. */
+    SHOW("set_display_target", kelmf_renderer_set_display_target(h, (void*)(unsigned long)0x3fffff0));
+    SHOW("set_video_property", kelmf_renderer_set_video_property(h, 64, 48, NV12));
+    SHOW("start", kelmf_renderer_start(h));
+    SHOW("stop", kelmf_renderer_stop(h));
+    SHOW("delete", kelmf_renderer_delete(h));
+    client_goes_on(own, NULL, mine);
+    XCloseDisplay(own);
+    return 0;
+}
+
+/* A target that another connection destroys while the renderer draws into it. */
+static int destroyed_window(const char* connection)
+{
+    static unsigned char y[64 * 48], uv[64 * 24];
+    void* planes[4] = {y, uv, NULL, NULL};
+    int strides[4] = {64, 64, 0, 0};
+    kelmf_renderer_handle_t* h = NULL;
+    Display* own = XOpenDisplay(NULL);
+    Display* other = XOpenDisplay(NULL);
+    XErrorHandler mine;
+    Window window;
+    unsigned status = 0;
+    int accepted = 0, refused = 0, i;
+    if (!own || !other) {
+        printf("no display\n");
+        return 1;
+    }
+    memset(y, 120, sizeof y);
+    memset(uv, 128, sizeof uv);
+    XSetErrorHandler(count_x_error);
+    mine = count_x_error;
+    window = XCreateSimpleWindow(own, DefaultRootWindow(own), 0, 0, 64, 48, 0, 0, 0);
+    XMapWindow(own, window);
+    XSync(own, False);
+
+    SHOW("new2", kelmf_renderer_new2(&h, KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT));
+    if (strcmp(connection, "caller") == 0)
+        SHOW("set_display_server", kelmf_renderer_set_display_server(h, own));
+    SHOW("set_display_target", kelmf_renderer_set_display_target(h, (void*)window));
+    SHOW("set_video_property", kelmf_renderer_set_video_property(h, 64, 48, NV12));
+    SHOW("start", kelmf_renderer_start(h));
+    /* Drawing has begun once the grey shows. */
+    for (i = 0; i < 500; ++i) {
+        XImage* image;
+        unsigned long pixel = 0;
+        kelmf_renderer_set_video_frame(h, planes, strides);
+        usleep(20000);
+        image = XGetImage(other, window, 10, 10, 1, 1, AllPlanes, ZPixmap);
+        if (image) {
+            pixel = XGetPixel(image, 0, 0);
+            XDestroyImage(image);
+        }
+        if (pixel != 0)
+            break;
+    }
+    printf("shown %d\n", i < 500 ? 1 : 0);
+    {
+        /* The window property of modes 1 and 2 is there to be deleted at stop. */
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = NULL;
+        const char* name = getenv("KELMF_USING_X11_DRM");
+        const char* atom = name && strcmp(name, "1") == 0   ? "_NET_KVIX_VIDEO_SEETHROUGH"
+                           : name && strcmp(name, "2") == 0 ? "_NET_KVIX_VIDEO_OSD"
+                                                            : NULL;
+        if (atom && XGetWindowProperty(other, window, XInternAtom(other, atom, False), 0, 1, False, XA_CARDINAL,
+                                       &type, &format, &count, &after, &data) == Success)
+            printf("property %lu\n", count);
+        if (data)
+            XFree(data);
+    }
+    XDestroyWindow(other, window);
+    XSync(other, False);
+    /* From now on frames fill the pool, then meet 3, and 3 stays (a drawing thread would
+     * free a slot within a few frames). */
+    for (i = 0, refused = 0; i < 2000 && refused < 40; ++i) {
+        status = kelmf_renderer_set_video_frame(h, planes, strides);
+        if (status == 0) {
+            ++accepted;
+            refused = 0;
+        } else {
+            ++refused;
+        }
+        usleep(5000);
+    }
+    printf("accepted_after_destroy %d\n", accepted);
+    SHOW("status_after_destroy", status);
+    SHOW("stop", kelmf_renderer_stop(h));
+    SHOW("delete", kelmf_renderer_delete(h));
+    client_goes_on(own, other, mine);
+    XCloseDisplay(other);
+    XCloseDisplay(own);
+    return 0;
 }
 
 static kelmf_display_system_t display_system(const char* name)
@@ -125,6 +279,10 @@ int main(int argc, char** argv)
         SHOW("delete", kelmf_renderer_delete(h));
         return 0;
     }
+    if (strcmp(scenario, "bad_window") == 0 && argc > 3)
+        return bad_window(argv[2], argv[3]);
+    if (strcmp(scenario, "destroyed_window") == 0 && argc > 2)
+        return destroyed_window(argv[2]);
     (void)g_released;
     fprintf(stderr, "unknown scenario\n");
     return 2;

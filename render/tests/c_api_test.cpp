@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testsupport/process.h"
+#include "testsupport/xserver.h"
 
 namespace {
 
@@ -16,12 +17,13 @@ struct ClientRun {
     std::string out;
 };
 
-ClientRun runClient(const std::vector<std::string>& args, testsupport::Environment env = {})
+// display: the X server of the run; by default none, so the display objects stay inert.
+ClientRun runClient(const std::vector<std::string>& args, testsupport::Environment env = {},
+                    const std::string& display = ":4095")
 {
     std::vector<std::string> argv = {testsupport::binaryPath("render/tests/kelmf_c_api_client")};
     argv.insert(argv.end(), args.begin(), args.end());
-    // No X server for these runs: the display objects must stay inert.
-    env.push_back({"DISPLAY", ":4095"});
+    env.push_back({"DISPLAY", display});
     // Nor a KMS device: the DRM backends look for theirs under a root that has none.
     env.push_back({"TARNVIK_ROOT", "/tmp/kelmf-c-api-test-no-device"});
     auto result = testsupport::runProcess(argv, env);
@@ -232,6 +234,79 @@ TEST(RenderCApi, BackgroundColourRoundTrip)
     ClientRun run = runClient({"background"});
     EXPECT_EQ(run.status["set_background_color"], 0u);
     EXPECT_NE(lineIndex(run, "color 80402010"), -1) << run.out;
+}
+
+// ---- Against a private X server: the caller's windows cannot end the caller ----
+
+class RenderCApiX11 : public testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = testsupport::XServer::startXvfb(640, 480).release(); }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(server_, nullptr); }
+    static testsupport::XServer* server_;
+};
+
+testsupport::XServer* RenderCApiX11::server_ = nullptr;
+
+// A window id that names no window: start answers 5 with an error line, and the client,
+// with Xlib's default handler (which would end it) or its own, goes on unharmed.
+TEST_F(RenderCApiX11, BadWindowIsRefusedAndTheClientGoesOn)
+{
+    for (const char* connection : {"caller", "library"}) {
+        for (const char* handler : {"default", "counting"}) {
+            SCOPED_TRACE(std::string(connection) + " connection, " + handler + " handler");
+            ClientRun run = runClient({"bad_window", connection, handler}, {{"KELMF_USING_X11_DRM", "0"}},
+                                      server_->display());
+            EXPECT_EQ(run.status["start"], 5u) << run.out;
+            EXPECT_EQ(run.status["stop"], 0u);
+            EXPECT_EQ(run.status["delete"], 0u);
+            bool errorLine = false;
+            for (const std::string& line : run.lines)
+                errorLine = errorLine || line.rfind("[KMFR]E", 0) == 0;
+            EXPECT_TRUE(errorLine) << run.out;
+            EXPECT_NE(lineIndex(run, "handler kept"), -1) << run.out;
+            EXPECT_NE(lineIndex(run, "x_errors 0"), -1) << run.out;
+            EXPECT_NE(lineIndex(run, "alive"), -1) << run.out;
+        }
+    }
+}
+
+// A target that another connection destroys while frames are drawn into it, in each
+// window-property mode: drawing ends as for a closed window, stop and delete succeed, and
+// no X error of the library's requests reaches the client.
+TEST_F(RenderCApiX11, DestroyedTargetEndsDrawingAndTheClientGoesOn)
+{
+    for (const char* mode : {"0", "1", "2"}) {
+        for (const char* connection : {"caller", "library"}) {
+            SCOPED_TRACE(std::string("mode ") + mode + ", " + connection + " connection");
+            testsupport::Environment env = {{"KELMF_USING_X11_DRM", mode}, {"KELMF_DEBUG_DISPLAY", "1"}};
+            // On its own connection the library terminates EGL, which unloads Mesa's driver
+            // with blocks it lost while drawing to the destroyed window; a leak check cannot
+            // name them any more, so it is left to the runs on the caller's connection.
+            if (std::string(connection) == "library")
+                env.push_back({"LSAN_OPTIONS", "detect_leaks=0"});
+            ClientRun run = runClient({"destroyed_window", connection}, env, server_->display());
+            EXPECT_EQ(run.status["start"], 0u) << run.out;
+            if (std::string(mode) != "0") {
+                EXPECT_NE(lineIndex(run, "property 1"), -1) << run.out;
+            }
+            EXPECT_NE(lineIndex(run, "[KMFR]I window be deleted, stop rendering"), -1) << run.out;
+            EXPECT_EQ(run.status["shown"], 1u) << run.out;
+            // Events are handled one between frames, so a few more frames are drawn before the
+            // destruction is seen; then the six slots fill and 3 follows for good.
+            EXPECT_EQ(run.status["status_after_destroy"], 3u) << run.out;
+            EXPECT_GE(run.status["accepted_after_destroy"], 1u) << run.out;
+            EXPECT_EQ(run.status["stop"], 0u);
+            EXPECT_EQ(run.status["delete"], 0u);
+            EXPECT_NE(lineIndex(run, "handler kept"), -1) << run.out;
+            EXPECT_NE(lineIndex(run, "x_errors 0"), -1) << run.out;
+            EXPECT_NE(lineIndex(run, "alive"), -1) << run.out;
+        }
+    }
 }
 
 } // namespace

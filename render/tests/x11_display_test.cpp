@@ -5,7 +5,9 @@
 #include <X11/Xlib.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "log.h"
 #include "testsupport/xserver.h"
@@ -203,6 +205,74 @@ TEST_F(RenderX11DisplayTest, EventsReachTheirCallbacks)
     EXPECT_EQ(calls.deleted, 1);
     EXPECT_EQ(calls.window + calls.screen, 0);
     display.close();
+}
+
+int g_clientErrors = 0;
+int countClientError(Display*, XErrorEvent*)
+{
+    ++g_clientErrors;
+    return 0;
+}
+
+// Windows that do not exist, or stop existing: the library's requests fail without reaching
+// the process's own error handler, a missing window is refused, and the destruction of the
+// video window (not of another one) calls the delete callback.
+TEST_F(RenderX11DisplayTest, MissingAndDestroyedWindows)
+{
+    g_clientErrors = 0;
+    XErrorHandler before = XSetErrorHandler(countClientError);
+    Display* own = XOpenDisplay(server_->display().c_str());
+    kelmf_x11_display_t display(own, false);
+    int deleted = 0;
+    display.registerWindowDeleteCallback([](void* u) { ++*static_cast<int*>(u); }, &deleted);
+    auto drain = [&] {
+        XSync(own, False);
+        while (display.handleEvent()) {
+        }
+    };
+
+    kelmf_x11_window_t missing(static_cast<Window>(0x3fffff0));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(display.setupWindow(&missing), 5);
+    std::fflush(stdout);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.rfind("[KMFR]E", 0), 0u) << log;
+
+    for (int32_t mode : {0, 1, 2}) {
+        g_kelmf_using_x11_drm = mode;
+        for (bool seen : {true, false}) {
+            SCOPED_TRACE(std::to_string(mode) + (seen ? " after the event" : " before the event"));
+            deleted = 0;
+            Window frame = makeWindow(DefaultRootWindow(peer_), 0, 0, 200, 200);
+            Window video = makeWindow(frame, 10, 10, 100, 100);
+            Window other = makeWindow(frame, 120, 10, 50, 50);
+            kelmf_x11_window_t window(video);
+            ASSERT_EQ(display.setupWindow(&window), 0);
+            XSelectInput(own, other, StructureNotifyMask);
+            drain();
+            XDestroyWindow(peer_, other);
+            XSync(peer_, False);
+            drain();
+            EXPECT_EQ(deleted, 0);
+            // Destroying the frame destroys the video window with it.
+            XDestroyWindow(peer_, frame);
+            XSync(peer_, False);
+            if (seen) {
+                drain();
+                EXPECT_EQ(deleted, 1);
+            }
+            display.unsetupWindow(&window);
+            long x = 0, y = 0;
+            unsigned long w = 0, h = 0;
+            window.getGeometry(&x, &y, &w, &h);
+            drain();
+            EXPECT_EQ(deleted, 1);
+        }
+    }
+    display.close();
+    XSync(peer_, False);
+    EXPECT_EQ(g_clientErrors, 0);
+    EXPECT_EQ(XSetErrorHandler(before), countClientError);
 }
 
 TEST_F(RenderX11DisplayTest, GeometryAndRate)
