@@ -49,10 +49,10 @@ kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
             m_windowAlive = false;
         }
     }
-    dropX11(false);
+    dropX11();
 }
 
-void kelmf_renderer_drm_x11_t::dropX11(bool closeAnyConnection)
+void kelmf_renderer_drm_x11_t::dropX11()
 {
     std::lock_guard<std::recursive_mutex> x11(m_x11Mutex);
     if (m_window) {
@@ -62,7 +62,7 @@ void kelmf_renderer_drm_x11_t::dropX11(bool closeAnyConnection)
         m_window = nullptr;
     }
     if (m_display) {
-        if (closeAnyConnection || m_display->ownsConnection())
+        if (m_display->ownsConnection())
             m_display->close();
         delete m_display;
         m_display = nullptr;
@@ -207,6 +207,7 @@ uint32_t kelmf_renderer_drm_x11_t::stopLock()
         m_thread.join();
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I ddrm: stop done\n");
     }
-    dropX11(true);
+    // A connection the caller handed in stays the caller's: only one opened here is closed.
+    dropX11();
     return KELMF_OK;
 }
