@@ -62,6 +62,18 @@ int stoppedPause(std::unique_lock<std::mutex>& lock) {
   return -1;
 }
 
+// A refusal for want of DRM master (beside a running X server) repeats on every frame:
+// told once per display, always. Caller holds the display mutex; errno is the call's.
+bool accessRefused(modeset_display_t* display) {
+  if (errno != EACCES) return false;
+  if (!display->access_refused) {
+    display->access_refused = true;
+    KEL_LOG(true, "[KMFR]E %s: plane set refused on crtc %d, not the device's master: %s\n", display->name.c_str(),
+            display->crtc.id, strerror(errno));
+  }
+  return true;
+}
+
 // Shared settle logic of the two plane sets; true when the plane is to be set now.
 bool settled(modeset_display_t* display, int32_t dst_w, int32_t dst_h) {
   if (dst_w != display->last_dst_w || dst_h != display->last_dst_h) {
@@ -90,6 +102,7 @@ int setPlane(modeset_display_t* display, const drm_object& plane, buffer_object*
   if (drmModeSetPlane(fd, plane.id, display->crtc.id, fb_id, 0, static_cast<int32_t>(dst_x),
                       static_cast<int32_t>(dst_y), dst_w, dst_h, src_x << 16, src_y << 16, src_w << 16,
                       src_h << 16) != 0) {
+    if (accessRefused(display)) return -1;
     KEL_LOG(KEL_DISPLAY_ON(6), "[KMFR]I fail to setplane %s on crtc %d conn %d fb %d\n", strerror(errno),
             display->crtc.id, display->connector.id, fb_id);
     return -1;
@@ -278,7 +291,7 @@ int modeset_display_flip(modeset_display_t* display, buffer_object* primary, buf
   } else {
     ret = drmModeAtomicCommit(display->owner->fd, request, DRM_MODE_ATOMIC_NONBLOCK | DRM_MODE_PAGE_FLIP_EVENT,
                               display->owner);
-    if (ret != 0) KEL_LOG(true, "[KMFR]E atomic commit failed: %s\n", strerror(errno));
+    if (ret != 0 && !accessRefused(display)) KEL_LOG(true, "[KMFR]E atomic commit failed: %s\n", strerror(errno));
   }
   if (request) drmModeAtomicFree(request);
   if (ret == 0) {

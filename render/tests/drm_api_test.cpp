@@ -453,6 +453,44 @@ TEST_F(DrmApiTest, ReleaseCallbackMayCallBackIn)
     EXPECT_EQ(context.calls.load(), 32);
 }
 
+// Beside an X server holding DRM master the device refuses plane sets: told once per
+// display, not per frame, and frames keep coming back; once master is free again the
+// pictures show.
+TEST_F(DrmApiTest, PlaneSetsRefusedForWantOfMasterAreToldOnce)
+{
+    vkms::Spec spec = twoOutputs();
+    spec.master_rule = true;
+    makeRenderer(spec);
+    Ledger ledger;
+    const unsigned id = window(KEL_PLANE_PRIMARY, 100, 0, 320, 100, 640, 200);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    Picture p(640, 200, 0, 13);
+    const Scaled want = reference(p, 320, 100);
+    m_device->seizeMaster(true);
+    const uint64_t updates = m_device->plane(overlayPlane(0)).updates;
+    testing::internal::CaptureStdout();
+    {
+        Feeder feeder(m_handle, id, {&p}, ledger);
+        // Well past the settle count of the plane set: many refusals.
+        EXPECT_TRUE(eventually([&] { return ledger.total() > 200; }));
+        EXPECT_EQ(m_device->plane(overlayPlane(0)).updates, updates);
+        m_device->seizeMaster(false);
+        EXPECT_TRUE(eventually([&] { return showsAt(0, 100, 0, want); }));
+        feeder.stop();
+    }
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    const std::string out = testing::internal::GetCapturedStdout();
+    int lines = 0;
+    for (size_t at = out.find("[KMFR]E "); at != std::string::npos; at = out.find("[KMFR]E ", at + 1)) {
+        const size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        EXPECT_NE(line.find("not the device's master"), std::string::npos) << line;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1) << out.substr(0, 2000);
+    ledger.expectEachOnce();
+}
+
 TEST_F(DrmApiTest, AFailedModeChangeKeepsTheOldBuffers)
 {
     makeRenderer();
