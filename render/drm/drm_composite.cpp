@@ -656,8 +656,10 @@ void CompositeThread::SetPlaneOnOverlay(bool, buffer_object* buffer, const bufin
     std::lock_guard<std::mutex> lock(m_compositeMutex);
     m_flipStat.begin();
     auto widen = [](int32_t v) { return static_cast<unsigned long>(std::max(v, 0)); };
+    // A window may start left of or above its display: the KMS layer crops it there.
+    auto position = [](int32_t v) { return static_cast<unsigned long>(static_cast<long>(v)); };
     modeset_display_set_overlay_plane(m_display, buffer, widen(src.x), widen(src.y), widen(src.width),
-                                      widen(src.height), widen(dst.x), widen(dst.y), widen(dst.width),
+                                      widen(src.height), position(dst.x), position(dst.y), widen(dst.width),
                                       widen(dst.height));
     const int slot = slotOf(buffer);
     if (slot >= 0) {

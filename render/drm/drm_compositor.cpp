@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <string>
@@ -18,6 +19,12 @@ constexpr auto kIdlePause = std::chrono::microseconds(3000);
 constexpr unsigned long kMaxModeSide = 16384;
 
 bool fitsInt32(unsigned long v) { return v <= static_cast<unsigned long>(INT32_MAX); }
+// A position may be left of or above the desktop: it comes in two's complement.
+bool fitsSignedInt32(unsigned long v)
+{
+    const auto s = static_cast<long>(v);
+    return s >= INT32_MIN && s <= INT32_MAX;
+}
 
 kelmf_display_t* makeX11DisplayServer() { return new kelmf_x11_display_t(nullptr, true); }
 void destroyX11DisplayServer(kelmf_display_t* d) { delete static_cast<kelmf_x11_display_t*>(d); }
@@ -547,7 +554,7 @@ uint32_t kelmf_drm_compositor_t::window_set_geometry(unsigned id, unsigned long 
             return KELMF_KMS_FAIL;
         if (id >= kMaxWindows || !m_windows[id])
             return KELMF_BAD_ARGUMENT;
-        if (!fitsInt32(x) || !fitsInt32(y) || !fitsInt32(width) || !fitsInt32(height))
+        if (!fitsSignedInt32(x) || !fitsSignedInt32(y) || !fitsInt32(width) || !fitsInt32(height))
             return KELMF_BAD_ARGUMENT;
         kelmf_drm_window_t* window = m_windows[id];
         window->x = x;
@@ -568,13 +575,20 @@ int kelmf_drm_compositor_t::window_assign_display_by_geometry(Lock& lock, unsign
                                                               kelmf_drm_window_t* window, FrameList& released)
 {
     const int64_t x = static_cast<int64_t>(window->x), y = static_cast<int64_t>(window->y);
-    int index = -1;
-    for (int i = 0; i < m_displayCount; ++i) {
-        const modeset_display_t* d = m_displays[i]->display;
-        if (d->x <= x && x < int64_t(d->x) + d->width && d->y <= y && y < int64_t(d->y) + d->height) {
-            index = i;
-            break;
+    const auto displayAt = [this](int64_t cx, int64_t cy) {
+        for (int i = 0; i < m_displayCount; ++i) {
+            const modeset_display_t* d = m_displays[i]->display;
+            if (d->x <= cx && cx < int64_t(d->x) + d->width && d->y <= cy && cy < int64_t(d->y) + d->height)
+                return i;
         }
+        return -1;
+    };
+    int index = displayAt(x, y);
+    // Partly left of or above the desktop: the display under the first visible corner.
+    if (index < 0 && (x < 0 || y < 0)) {
+        const int64_t cx = std::max<int64_t>(x, 0), cy = std::max<int64_t>(y, 0);
+        if (cx < x + static_cast<int64_t>(window->width) && cy < y + static_cast<int64_t>(window->height))
+            index = displayAt(cx, cy);
     }
     if (index < 0) {
         KEL_LOG(KEL_DISPLAY_ON(3), "[KMFR]I window %d not on any display \n", id);

@@ -113,8 +113,9 @@ uint32_t kelmf_renderer_drm_x11_t::init_window_position()
         if (m_display && m_window) {
             long wx = 0, wy = 0;
             m_window->getGeometry(&wx, &wy, &width, &height);
-            x = static_cast<unsigned long>(wx < 0 ? 0 : wx);
-            y = static_cast<unsigned long>(wy < 0 ? 0 : wy);
+            // As read: a window partly off the left or top edge is cropped there, not moved.
+            x = static_cast<unsigned long>(wx);
+            y = static_cast<unsigned long>(wy);
             m_x = x;
             m_y = y;
             m_width = width;

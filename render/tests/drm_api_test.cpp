@@ -357,6 +357,81 @@ TEST_F(DrmApiTest, PicturesShowWhereTheGeometrySays)
     }
 }
 
+// A window partly past an edge of its display: the plane shows the visible part of the
+// whole window's picture, at the window's scale (source and destination of equal size).
+TEST_F(DrmApiTest, WindowsPastAnEdgeAreCroppedAtTheirScale)
+{
+    struct Case {
+        const char* name;
+        int videoWidth, videoHeight;
+        long x, y;  // the window is 320 x 100; display 0 is 1000 x 120
+    } cases[] = {
+        {"right", 640, 200, 900, 10},
+        {"bottom", 640, 200, 100, 60},
+        {"left", 640, 200, -100, 10},
+        {"top", 640, 200, 100, -20},
+        {"left, picture smaller than the window", 160, 50, -60, 0},
+    };
+    const int width = 320, height = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRenderer();
+        Ledger ledger;
+        {
+            const unsigned id = window(KEL_PLANE_PRIMARY, static_cast<unsigned long>(c.x),
+                                       static_cast<unsigned long>(c.y), width, height, c.videoWidth, c.videoHeight);
+            unsigned long gx = 0, gy = 0;
+            EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, id, &gx, &gy, nullptr, nullptr), 0u);
+            EXPECT_EQ(static_cast<long>(gx), c.x);
+            EXPECT_EQ(static_cast<long>(gy), c.y);
+            ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+            Picture p(c.videoWidth, c.videoHeight, 16, 21);
+            const Scaled want = reference(p, width, height);
+            // Visible part on the display, and where it lies in the window.
+            const long left = std::max(c.x, 0L), top = std::max(c.y, 0L);
+            const long right = std::min(c.x + width, 1000L), bottom = std::min(c.y + height, 120L);
+            const int sx = int(left - c.x), sy = int(top - c.y), w = int(right - left), h = int(bottom - top);
+            Feeder feeder(m_handle, id, {&p}, ledger);
+            int worst = -1;
+            EXPECT_TRUE(eventually([&] {
+                const vkms::PlaneState s = m_device->plane(overlayPlane(0));
+                if (!s.fb_id || s.crtc_x != left || s.crtc_y != top || s.crtc_w != uint64_t(w) ||
+                    s.crtc_h != uint64_t(h))
+                    return false;
+                // The scale of the whole window: one source pixel per shown pixel.
+                EXPECT_EQ(s.src_w, uint64_t(w) << 16);
+                EXPECT_EQ(s.src_h, uint64_t(h) << 16);
+                auto fb = m_device->framebuffer(s.fb_id);
+                if (!fb || m_device->plane(overlayPlane(0)).updates != s.updates || fb->format != DRM_FORMAT_NV12)
+                    return false;
+                const int fx = int(s.src_x >> 16), fy = int(s.src_y >> 16);
+                EXPECT_EQ(fx, sx);
+                EXPECT_EQ(fy, sy);
+                worst = 0;
+                for (int r = 0; r < h; ++r)
+                    for (int col = 0; col < w; ++col)
+                        worst = std::max(worst, std::abs(int(fb->bytes[fb->offsets[0] + size_t(fy + r) * fb->pitches[0] +
+                                                                         fx + col]) -
+                                                         int(want.y[size_t(sy + r) * width + sx + col])));
+                for (int r = 0; r < h / 2; ++r)
+                    for (int col = 0; col < w; ++col)
+                        worst = std::max(
+                            worst, std::abs(int(fb->bytes[fb->offsets[1] + size_t(fy / 2 + r) * fb->pitches[1] + fx +
+                                                          col]) -
+                                            int(want.uv[size_t(sy / 2 + r) * width + sx + col])));
+                return worst <= 1;
+            }));
+            EXPECT_LE(worst, 1);
+            feeder.stop();
+            EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+        }
+        ledger.expectEachOnce();
+        EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+        m_handle = nullptr;
+        m_device.reset();
+    }
+}
+
 TEST_F(DrmApiTest, WindowsOnTwoDisplaysOfBothPlaneKinds)
 {
     makeRenderer();

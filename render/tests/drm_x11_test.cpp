@@ -215,6 +215,27 @@ TEST_F(DrmX11Test, FollowsTheX11WindowAndRebuildsAfterAScreenChange)
     XCloseDisplay(own);
 }
 
+// A window partly off the left or top edge keeps its place as X11 reports it (the KMS layer
+// crops it there), and follows a move back on screen.
+TEST_F(DrmX11Test, AWindowOffTheLeftAndTopEdgesKeepsItsPlace)
+{
+    Window win = makeWindow(-40, -30, 200, 80);
+    kelmf_renderer_handle_t* h = nullptr;
+    ASSERT_EQ(kelmf_renderer_new2(&h, KELMF_DISPLAY_DRM_X11, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
+    const unsigned id = 1;
+    ASSERT_EQ(kelmf_renderer_set_display_target(h, reinterpret_cast<void*>(win)), 0u);
+    ASSERT_EQ(kelmf_renderer_start(h), 0u);
+    EXPECT_TRUE(eventually([&] { return geometryIs(h, id, static_cast<unsigned long>(-40L),
+                                                    static_cast<unsigned long>(-30L), 200, 80); }));
+    XMoveWindow(peer_, win, 25, -10);
+    XSync(peer_, False);
+    EXPECT_TRUE(eventually([&] { return geometryIs(h, id, 25, static_cast<unsigned long>(-10L), 200, 80); }));
+    EXPECT_EQ(kelmf_renderer_stop(h), 0u);
+    EXPECT_EQ(kelmf_renderer_delete(h), 0u);
+    XDestroyWindow(peer_, win);
+    XSync(peer_, False);
+}
+
 TEST_F(DrmX11Test, ACallersConnectionOutlivesStopAndDelete)
 {
     Window win = makeWindow(30, 20, 160, 80);
