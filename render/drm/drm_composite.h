@@ -5,7 +5,11 @@
 // Lock order: a display's composite mutex, then a worker's mutex, then an intermediate
 // frame's mutex; the KMS display mutex innermost. A worker's frame queue lock is taken alone.
 // Release callbacks run with none of these held: operations hand the frames they drop to
-// the caller in a FrameList, which releases them once its locks are gone.
+// the caller in a FrameList, which releases them once its locks are gone. On a worker's
+// thread a release is the last thing it does with its display: a callback there may stop
+// or destroy its own window (the stopper then leaves the worker behind instead of joining
+// it, and it frees itself once the callback returns), and frames dropped by such a call
+// are released after that callback, never inside it.
 #pragma once
 
 #include <pthread.h>
@@ -246,7 +250,13 @@ public:
 
     bool running() const { return m_running.load(); }
     // The worker thread has left its loop (or never ran): joining it does not block.
-    bool exited() const { return m_exited.load(); }
+    bool exited() const { return m_fate.load() == kEnded; }
+    // The worker is inside a release callback: it touches neither its compositor nor its
+    // window again, whatever the callback does.
+    bool inRelease() const { return m_inRelease.load(); }
+    // For a worker asked to end that is inside a release callback: nobody joins it, it
+    // frees itself through reap when it ends. False when it ended first (join it then).
+    bool leaveBehind(void (*reap)(PreviewThread*));
     // Asks the worker to end without waiting for it.
     void requestStop();
     // Joins a worker asked to end; frames still queued go to the list.
@@ -262,7 +272,13 @@ protected:
     uint32_t m_videoHeight = 0;
     kelmf_image_format_t m_videoFormat = RGB24;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_exited{true};
+    enum : int { kLive, kEnded, kLeftBehind };
+    std::atomic<int> m_fate{kEnded};
+    void (*m_reap)(PreviewThread*) = nullptr;
+    std::atomic<bool> m_inRelease{false};
+    // Frames dropped by calls from a release callback on this thread; released after it.
+    std::vector<PreviewFrame> m_deferred;
+    friend class FrameList;
     bool m_threadStarted = false;
     pthread_t m_thread{};
     std::mutex m_mutex;
@@ -293,6 +309,10 @@ public:
     bool getPreview(std::shared_ptr<CompositeFrame_t>& out) override;
 
     void setWindowId(int id);
+    // A stopped worker for the same window, id and video property, to stand in for this one
+    // when it is left behind.
+    ConvertThread* successor();
+    static void reap(PreviewThread* thread);
     void setDestination(int x, int y, int width, int height);
     compositor_t* compositor();
     bool previewsValid();

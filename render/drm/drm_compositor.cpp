@@ -204,7 +204,11 @@ uint32_t kelmf_drm_compositor_t::stop()
     }
     if (eventThread.joinable()) {
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I stop: stop event\n");
-        eventThread.join();
+        // From a release callback on the event thread itself: it ends once that returns.
+        if (eventThread.get_id() == std::this_thread::get_id())
+            eventThread.detach();
+        else
+            eventThread.join();
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I stop: stop done\n");
     }
     {
@@ -291,11 +295,29 @@ void kelmf_drm_compositor_t::stopWindow(Lock& lock, kelmf_drm_window_t* window, 
     // Joined first: the worker reads its compositor pointer while it runs. The mutex is let
     // go while it ends, since a release callback on it may call in.
     worker->stopRequest(released);
-    while (!worker->exited())
+    for (;;) {
+        if (worker->exited()) {
+            worker->joinStopped(released);
+            if (compositor_t* comp = worker->compositor())
+                comp->removeProvider(worker);
+            return;
+        }
+        if (worker->inRelease()) {
+            // Inside a release callback (maybe this very call comes from it, or it waits to
+            // call in): it is done with its display, so it is not waited for. It ends and
+            // frees itself once the callback returns; the window gets a stopped worker.
+            if (compositor_t* comp = worker->compositor())
+                comp->removeProvider(worker);
+            ConvertThread* next = worker->successor();
+            if (worker->leaveBehind(ConvertThread::reap)) {
+                window->worker = next;
+                return;
+            }
+            delete next;  // it ended first: joined on the next round
+            continue;
+        }
         m_cond.wait_for(lock, std::chrono::milliseconds(1));
-    worker->joinStopped(released);
-    if (compositor_t* comp = worker->compositor())
-        comp->removeProvider(worker);
+    }
 }
 
 void kelmf_drm_compositor_t::stopLock(Lock& lock, FrameList& released)
@@ -603,6 +625,7 @@ int kelmf_drm_compositor_t::window_assign_display_by_geometry(Lock& lock, unsign
     } else {
         KEL_LOG(KEL_DISPLAY_ON(3), "[KMFR]I window switch %d from %d to %d\n", id, window->display, index);
         stopWindow(lock, window, released);
+        worker = window->worker;  // a new one when the old was left behind in a callback
         window->display = index;
         entry->thread->addProvider(worker);
         worker->setCompositor(entry->thread);

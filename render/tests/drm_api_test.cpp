@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -539,6 +540,107 @@ TEST_F(DrmApiTest, ReleaseCallbackMayCallBackIn)
 // Beside an X server holding DRM master the device refuses plane sets: told once per
 // display, not per frame, and frames keep coming back; once master is free again the
 // pictures show.
+enum ReentryAction { kDestroyWindow, kStop, kDelete };
+
+struct ReentryContext {
+    Ledger ledger;
+    ReentryAction action = kDestroyWindow;
+    unsigned id = 0;
+    kelmf_renderer_handle_t* handle = nullptr;
+    std::thread::id caller;
+    std::shared_mutex alive;  // held shared while the test thread hands frames in
+    std::atomic<bool> fired{false}, returned{false}, deleted{false};
+    std::atomic<uint32_t> status{99};
+};
+std::atomic<ReentryContext*> g_reentry{nullptr};
+
+// A release callback runs on the window's worker thread; one that tears down its own
+// window, or stops or deletes the renderer from there, returns promptly, and every frame
+// still comes back exactly once.
+TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
+{
+    const struct Case {
+        const char* name;
+        ReentryAction action;
+    } cases[] = {
+        {"destroys its own window", kDestroyWindow},
+        {"stops the renderer", kStop},
+        {"deletes the renderer", kDelete},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRenderer();
+        const unsigned id = window(KEL_PLANE_PRIMARY, 100, 10, 320, 100, 640, 200);
+        // A second window keeps running beside it (it is stopped too when the renderer is).
+        const unsigned other = window(KEL_PLANE_PRIMARY, 1100, 0, 320, 90, 640, 200);
+        ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+        ReentryContext context;
+        g_reentry = &context;
+        context.action = c.action;
+        context.id = id;
+        context.handle = m_handle;
+        context.caller = std::this_thread::get_id();
+        auto release = [](void** planes, int* strides, void* user) {
+            ReentryContext* ctx = g_reentry.load();
+            onRelease(planes, strides, user);
+            // Only on a worker, and only once.
+            if (std::this_thread::get_id() == ctx->caller || ctx->fired.exchange(true))
+                return;
+            switch (ctx->action) {
+            case kDestroyWindow:
+                ctx->status = kelmf_renderer_window_destroy(ctx->handle, ctx->id);
+                break;
+            case kStop:
+                ctx->status = kelmf_renderer_stop(ctx->handle);
+                break;
+            case kDelete: {
+                std::unique_lock<std::shared_mutex> lock(ctx->alive);
+                ctx->status = kelmf_renderer_delete(ctx->handle);
+                ctx->deleted = true;
+                break;
+            }
+            }
+            ctx->returned = true;
+        };
+        Picture p(640, 200, 0, 31);
+        void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
+        int strides[4] = {p.stride, p.stride, 0, 0};
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!context.returned.load() && std::chrono::steady_clock::now() < until) {
+            std::shared_lock<std::shared_mutex> lock(context.alive);
+            if (context.deleted.load())
+                break;
+            for (unsigned target : {id, other}) {
+                auto* token = new Token{&context.ledger, context.ledger.handedIn.fetch_add(1)};
+                kelmf_renderer_window_set_frame(m_handle, target, planes, strides, release, token);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        // Promptly: no hang inside the callback.
+        ASSERT_TRUE(testsupport::waitFor([&] { return context.returned.load(); }, std::chrono::seconds(10)));
+        EXPECT_EQ(context.status.load(), 0u);
+        if (c.action == kDelete) {
+            m_handle = nullptr;
+        } else {
+            // The renderer still answers; the window is gone or the renderer stopped.
+            unsigned long x = 0;
+            EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, id, &x, &x, &x, &x),
+                      c.action == kDestroyWindow ? 5u : 0u);
+            if (c.action == kStop) {
+                EXPECT_EQ(kelmf_renderer_start(m_handle), 0u);
+            }
+            EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+            EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+            m_handle = nullptr;
+        }
+        // The worker left behind gives back what it held once its callback has returned.
+        EXPECT_TRUE(eventually([&] { return context.ledger.total() >= context.ledger.handedIn.load(); }));
+        context.ledger.expectEachOnce();
+        g_reentry = nullptr;
+        m_device.reset();
+    }
+}
+
 TEST_F(DrmApiTest, PlaneSetsRefusedForWantOfMasterAreToldOnce)
 {
     vkms::Spec spec = twoOutputs();
