@@ -248,10 +248,14 @@ void* PreviewThread::HandleFrameWrapper(void* thread)
     if (self->m_fate.compare_exchange_strong(live, kEnded))
         return nullptr;  // the stopper joins it
     // Left behind inside a release callback: nobody joins this thread, and the object is
-    // no longer anybody's but its own.
+    // no longer anybody's but its own. It goes before the frames it still held come back,
+    // so a caller that has seen all of them back sees nothing of this worker left.
     pthread_detach(pthread_self());
     self->m_threadStarted = false;
+    FrameList left;
+    self->joinStopped(left);
     self->m_reap(self);
+    left.releaseAll();
     return nullptr;
 }
 

@@ -582,10 +582,12 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
         context.caller = std::this_thread::get_id();
         auto release = [](void** planes, int* strides, void* user) {
             ReentryContext* ctx = g_reentry.load();
-            onRelease(planes, strides, user);
-            // Only on a worker, and only once.
-            if (std::this_thread::get_id() == ctx->caller || ctx->fired.exchange(true))
+            // Only on a worker, and only once. The count comes last: once every frame is
+            // counted the test goes on and the context goes.
+            if (std::this_thread::get_id() == ctx->caller || ctx->fired.exchange(true)) {
+                onRelease(planes, strides, user);
                 return;
+            }
             switch (ctx->action) {
             case kDestroyWindow:
                 ctx->status = kelmf_renderer_window_destroy(ctx->handle, ctx->id);
@@ -601,6 +603,7 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
             }
             }
             ctx->returned = true;
+            onRelease(planes, strides, user);
         };
         Picture p(640, 200, 0, 31);
         void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
