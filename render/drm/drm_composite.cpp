@@ -35,6 +35,23 @@ void releaseFrame(PreviewFrame& frame)
     frame = PreviewFrame{};
 }
 
+CallingIn::CallingIn() : m_worker(t_worker && t_worker->inRelease() ? t_worker : nullptr)
+{
+    if (m_worker)
+        m_worker->m_callingIn.fetch_add(1);
+}
+
+CallingIn::~CallingIn()
+{
+    if (m_worker)
+        m_worker->m_callingIn.fetch_sub(1);
+}
+
+bool PreviewThread::blockedOnCaller() const
+{
+    return m_inRelease.load() && (m_callingIn.load() > 0 || t_worker == this);
+}
+
 void FrameList::releaseAll()
 {
     std::vector<PreviewFrame> frames;

@@ -87,6 +87,33 @@ private:
     std::vector<PreviewFrame> m_frames;
 };
 
+// Held while a thread waits for a lock that a stopper of workers may hold as it waits for
+// them (the compositor's structural turn, a renderer's start/stop mutex): when the thread
+// is a worker inside a release callback, it is marked, so the stopper leaves it behind
+// instead of waiting for it.
+class CallingIn {
+public:
+    CallingIn();
+    ~CallingIn();
+    CallingIn(const CallingIn&) = delete;
+    CallingIn& operator=(const CallingIn&) = delete;
+
+private:
+    class PreviewThread* m_worker;
+};
+
+// Takes mutex; while it has to wait, a calling worker is marked as above.
+template <class Mutex>
+std::unique_lock<Mutex> lockCallingIn(Mutex& mutex)
+{
+    std::unique_lock<Mutex> lock(mutex, std::try_to_lock);
+    if (!lock) {
+        CallingIn mark;
+        lock.lock();
+    }
+    return lock;
+}
+
 template <class T>
 class threadsafe_queue_t {
 public:
@@ -254,6 +281,9 @@ public:
     // The worker is inside a release callback: it touches neither its compositor nor its
     // window again, whatever the callback does.
     bool inRelease() const { return m_inRelease.load(); }
+    // Such a callback waits for a lock that a stopper may hold while it waits for this
+    // worker (see CallingIn), or it is the caller itself: waiting for it would never end.
+    bool blockedOnCaller() const;
     // For a worker asked to end that is inside a release callback: nobody joins it, it
     // frees itself through reap when it ends. False when it ended first (join it then).
     bool leaveBehind(void (*reap)(PreviewThread*));
@@ -276,6 +306,8 @@ protected:
     std::atomic<int> m_fate{kEnded};
     void (*m_reap)(PreviewThread*) = nullptr;
     std::atomic<bool> m_inRelease{false};
+    std::atomic<int> m_callingIn{0};
+    friend class CallingIn;
     // Frames dropped by calls from a release callback on this thread; released after it.
     std::vector<PreviewFrame> m_deferred;
     friend class FrameList;

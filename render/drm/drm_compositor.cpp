@@ -39,7 +39,10 @@ class kelmf_drm_compositor_t::Busy {
 public:
     Busy(kelmf_drm_compositor_t& c, Lock& lock) : m_c(c)
     {
-        c.m_cond.wait(lock, [&c] { return !c.m_busy; });
+        if (c.m_busy) {
+            CallingIn mark;
+            c.m_cond.wait(lock, [&c] { return !c.m_busy; });
+        }
         c.m_busy = true;
     }
     ~Busy()
@@ -302,10 +305,10 @@ void kelmf_drm_compositor_t::stopWindow(Lock& lock, kelmf_drm_window_t* window, 
                 comp->removeProvider(worker);
             return;
         }
-        if (worker->inRelease()) {
-            // Inside a release callback (maybe this very call comes from it, or it waits to
-            // call in): it is done with its display, so it is not waited for. It ends and
-            // frees itself once the callback returns; the window gets a stopped worker.
+        if (worker->blockedOnCaller()) {
+            // Inside a release callback that is this very call, or that waits for a turn
+            // this call holds: it is done with its display, so it is not waited for. It ends
+            // and frees itself once the callback returns; the window gets a stopped worker.
             if (compositor_t* comp = worker->compositor())
                 comp->removeProvider(worker);
             ConvertThread* next = worker->successor();

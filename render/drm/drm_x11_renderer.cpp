@@ -40,7 +40,7 @@ kelmf_renderer_drm_x11_t::kelmf_renderer_drm_x11_t(kelmf_display_system_t displa
 kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
         if (m_running.load() || m_thread.joinable()) {
             stopLock();
         } else if (m_windowAlive) {
@@ -171,7 +171,7 @@ void kelmf_renderer_drm_x11_t::drm_event_loop(kelmf_renderer_drm_x11_t* renderer
 
 uint32_t kelmf_renderer_drm_x11_t::start()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     if (m_running.load())
         return KELMF_OK;
     uint32_t result = __start_x11_system();
@@ -188,7 +188,7 @@ uint32_t kelmf_renderer_drm_x11_t::start()
 
 uint32_t kelmf_renderer_drm_x11_t::stop()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     return stopLock();
 }
 

@@ -540,7 +540,7 @@ TEST_F(DrmApiTest, ReleaseCallbackMayCallBackIn)
 // Beside an X server holding DRM master the device refuses plane sets: told once per
 // display, not per frame, and frames keep coming back; once master is free again the
 // pictures show.
-enum ReentryAction { kDestroyWindow, kStop, kDelete };
+enum ReentryAction { kDestroyWindow, kStop, kDelete, kStopBesideTheCaller };
 
 struct ReentryContext {
     Ledger ledger;
@@ -549,7 +549,7 @@ struct ReentryContext {
     kelmf_renderer_handle_t* handle = nullptr;
     std::thread::id caller;
     std::shared_mutex alive;  // held shared while the test thread hands frames in
-    std::atomic<bool> fired{false}, returned{false}, deleted{false};
+    std::atomic<bool> fired{false}, entered{false}, returned{false}, deleted{false};
     std::atomic<uint32_t> status{99};
 };
 std::atomic<ReentryContext*> g_reentry{nullptr};
@@ -566,6 +566,9 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
         {"destroys its own window", kDestroyWindow},
         {"stops the renderer", kStop},
         {"deletes the renderer", kDelete},
+        // The caller stops it at the same time: its stop waits for that worker, whose
+        // callback waits for the caller's stop.
+        {"stops the renderer while the caller stops it", kStopBesideTheCaller},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -595,6 +598,11 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
             case kStop:
                 ctx->status = kelmf_renderer_stop(ctx->handle);
                 break;
+            case kStopBesideTheCaller:
+                ctx->entered = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ctx->status = kelmf_renderer_stop(ctx->handle);
+                break;
             case kDelete: {
                 std::unique_lock<std::shared_mutex> lock(ctx->alive);
                 ctx->status = kelmf_renderer_delete(ctx->handle);
@@ -609,7 +617,12 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
         void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
         int strides[4] = {p.stride, p.stride, 0, 0};
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool stoppedHere = false;
         while (!context.returned.load() && std::chrono::steady_clock::now() < until) {
+            if (context.entered.load() && !stoppedHere) {
+                EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+                stoppedHere = true;
+            }
             std::shared_lock<std::shared_mutex> lock(context.alive);
             if (context.deleted.load())
                 break;
@@ -629,7 +642,7 @@ TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
             unsigned long x = 0;
             EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, id, &x, &x, &x, &x),
                       c.action == kDestroyWindow ? 5u : 0u);
-            if (c.action == kStop) {
+            if (c.action != kDestroyWindow) {
                 EXPECT_EQ(kelmf_renderer_start(m_handle), 0u);
             }
             EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
