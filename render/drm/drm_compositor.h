@@ -74,7 +74,9 @@ private:
 
     using Lock = std::unique_lock<std::mutex>;
     // Structural operations run one at a time; while one waits for a worker to end it lets
-    // go of the mutex, so a release callback on that worker may still call in.
+    // go of the mutex, so a release callback on that worker may still call in. A worker
+    // whose callback is the operation itself, or waits for this turn, is not waited for
+    // but left behind (it frees itself when the callback returns).
     class Busy;
 
     int startLock(Lock& lock, FrameList& released);
