@@ -357,8 +357,9 @@ void PreviewThread::handleFrameLoop()
         if (IsPreview()) {
             while (m_queue.popOlder(frame)) {
                 KEL_LOG(KEL_DRM_LOG_ON(4), "[KMFR]I %s drop display frame\n", getThreadName());
-                FrameList dropped;
+                FrameList dropped;  // released as a callback on this worker
                 dropped.add(frame);
+                dropped.releaseAll();
             }
         }
         if (!m_queue.pop(frame))
