@@ -85,6 +85,8 @@ kelmf_drm_compositor_t::~kelmf_drm_compositor_t()
     // Joined outside the mutex: a screen change in flight takes it.
     if (eventThread.joinable())
         eventThread.join();
+    while (m_eventLoops.load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Lock lock(m_mutex);
     Busy busy(*this, lock);
     stopLock(lock, released);
@@ -176,7 +178,11 @@ uint32_t kelmf_drm_compositor_t::start()
                 if (!m_master) {
                     KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I start: start event loop\n");
                     const int generation = m_eventGeneration;
-                    m_eventThread = std::thread([this, generation] { compositor_event_loop(this, generation); });
+                    ++m_eventLoops;
+                    m_eventThread = std::thread([this, generation] {
+                        compositor_event_loop(this, generation);
+                        --m_eventLoops;  // the last touch of the compositor
+                    });
                 }
             }
         }

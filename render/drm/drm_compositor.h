@@ -105,6 +105,9 @@ private:
     // sets running again before it looked.
     std::atomic<int> m_eventGeneration{0};
     std::atomic<bool> m_screenChanged{false};
+    // Event loops not yet ended, a detached one included (stopped from a release callback
+    // on its own thread): the destructor waits for them.
+    std::atomic<int> m_eventLoops{0};
     int m_displayCount = 0;
     std::atomic<kelmo_mf_drm_modeset_t*> m_device{nullptr};
     display_entry_t* m_displays[kMaxDisplays] = {};
