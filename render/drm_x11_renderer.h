@@ -36,9 +36,9 @@ public:
 
 private:
     uint32_t __start_x11_system();
-    // Gives up the X11 window and display; a connection the caller handed in is closed only
-    // when closeAnyConnection says so.
-    void dropX11(bool closeAnyConnection);
+    // Gives up the X11 window and display; only a connection opened here is closed, one the
+    // caller handed in stays the caller's.
+    void dropX11();
     static void __window_config_change(int x, int y, int width, int height, void* user);
     static void __window_delete(void* user);
     static void drm_event_loop(kelmf_renderer_drm_x11_t* renderer);

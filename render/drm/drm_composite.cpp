@@ -14,6 +14,9 @@ namespace {
 
 #define KEL_DRM_LOG_ON(bit) ((g_kelmf_debug.drm >> (bit)) & 1)
 
+// The worker whose thread this is, if any.
+thread_local PreviewThread* t_worker = nullptr;
+
 int32_t even(int32_t v) { return v & ~1; }
 
 // Row step of a caller's plane: its stride when it gives one, else the packed width.
@@ -32,12 +35,50 @@ void releaseFrame(PreviewFrame& frame)
     frame = PreviewFrame{};
 }
 
+CallingIn::CallingIn() : m_worker(t_worker && t_worker->inRelease() ? t_worker : nullptr)
+{
+    if (m_worker)
+        m_worker->m_callingIn.fetch_add(1);
+}
+
+CallingIn::~CallingIn()
+{
+    if (m_worker)
+        m_worker->m_callingIn.fetch_sub(1);
+}
+
+bool PreviewThread::blockedOnCaller() const
+{
+    return m_inRelease.load() && (m_callingIn.load() > 0 || t_worker == this);
+}
+
 void FrameList::releaseAll()
 {
     std::vector<PreviewFrame> frames;
     frames.swap(m_frames);
-    for (PreviewFrame& frame : frames)
-        releaseFrame(frame);
+    if (frames.empty())
+        return;
+    PreviewThread* worker = t_worker;
+    if (!worker) {
+        for (PreviewFrame& frame : frames)
+            releaseFrame(frame);
+        return;
+    }
+    if (worker->m_inRelease.load()) {
+        // A callback on this worker called in: its frames wait until it has returned.
+        worker->m_deferred.insert(worker->m_deferred.end(), frames.begin(), frames.end());
+        return;
+    }
+    worker->m_inRelease.store(true);
+    for (;;) {
+        for (PreviewFrame& frame : frames)
+            releaseFrame(frame);
+        frames.clear();
+        if (worker->m_deferred.empty())
+            break;
+        frames.swap(worker->m_deferred);
+    }
+    worker->m_inRelease.store(false);
 }
 
 // ---- Resize plan ----
@@ -217,23 +258,43 @@ void CompositeFrame_t::FreeBufferLock()
 void* PreviewThread::HandleFrameWrapper(void* thread)
 {
     auto* self = static_cast<PreviewThread*>(thread);
+    t_worker = self;
     self->handleFrameLoop();
-    self->m_exited.store(true);
+    t_worker = nullptr;
+    int live = kLive;
+    if (self->m_fate.compare_exchange_strong(live, kEnded))
+        return nullptr;  // the stopper joins it
+    // Left behind inside a release callback: nobody joins this thread, and the object is
+    // no longer anybody's but its own. It goes before the frames it still held come back,
+    // so a caller that has seen all of them back sees nothing of this worker left.
+    pthread_detach(pthread_self());
+    self->m_threadStarted = false;
+    FrameList left;
+    self->joinStopped(left);
+    self->m_reap(self);
+    left.releaseAll();
     return nullptr;
 }
 
 bool PreviewThread::startWorker()
 {
     m_running.store(true);
-    m_exited.store(false);
+    m_fate.store(kLive);
     if (pthread_create(&m_thread, nullptr, HandleFrameWrapper, this) != 0) {
         m_running.store(false);
-        m_exited.store(true);
+        m_fate.store(kEnded);
         m_threadStarted = false;
         return false;
     }
     m_threadStarted = true;
     return true;
+}
+
+bool PreviewThread::leaveBehind(void (*reap)(PreviewThread*))
+{
+    m_reap = reap;
+    int live = kLive;
+    return m_fate.compare_exchange_strong(live, kLeftBehind);
 }
 
 void PreviewThread::requestStop()
@@ -296,7 +357,9 @@ void PreviewThread::handleFrameLoop()
         if (IsPreview()) {
             while (m_queue.popOlder(frame)) {
                 KEL_LOG(KEL_DRM_LOG_ON(4), "[KMFR]I %s drop display frame\n", getThreadName());
-                releaseFrame(frame);
+                FrameList dropped;  // released as a callback on this worker
+                dropped.add(frame);
+                dropped.releaseAll();
             }
         }
         if (!m_queue.pop(frame))
@@ -320,6 +383,23 @@ ConvertThread::~ConvertThread()
     FrameList released;
     stop(released);
 }
+
+ConvertThread* ConvertThread::successor()
+{
+    auto* next = new ConvertThread(m_pWindow);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    next->m_windowId = m_windowId;
+    next->m_videoWidth = m_videoWidth;
+    next->m_videoHeight = m_videoHeight;
+    next->m_videoFormat = m_videoFormat;
+    next->m_dstX = m_dstX;
+    next->m_dstY = m_dstY;
+    next->m_dstWidth = m_dstWidth;
+    next->m_dstHeight = m_dstHeight;
+    return next;
+}
+
+void ConvertThread::reap(PreviewThread* thread) { delete static_cast<ConvertThread*>(thread); }
 
 void ConvertThread::setWindow(kelmf_drm_window_t* window) { m_pWindow = window; }
 
@@ -656,8 +736,10 @@ void CompositeThread::SetPlaneOnOverlay(bool, buffer_object* buffer, const bufin
     std::lock_guard<std::mutex> lock(m_compositeMutex);
     m_flipStat.begin();
     auto widen = [](int32_t v) { return static_cast<unsigned long>(std::max(v, 0)); };
+    // A window may start left of or above its display: the KMS layer crops it there.
+    auto position = [](int32_t v) { return static_cast<unsigned long>(static_cast<long>(v)); };
     modeset_display_set_overlay_plane(m_display, buffer, widen(src.x), widen(src.y), widen(src.width),
-                                      widen(src.height), widen(dst.x), widen(dst.y), widen(dst.width),
+                                      widen(src.height), position(dst.x), position(dst.y), widen(dst.width),
                                       widen(dst.height));
     const int slot = slotOf(buffer);
     if (slot >= 0) {

@@ -5,7 +5,11 @@
 // Lock order: a display's composite mutex, then a worker's mutex, then an intermediate
 // frame's mutex; the KMS display mutex innermost. A worker's frame queue lock is taken alone.
 // Release callbacks run with none of these held: operations hand the frames they drop to
-// the caller in a FrameList, which releases them once its locks are gone.
+// the caller in a FrameList, which releases them once its locks are gone. On a worker's
+// thread a release is the last thing it does with its display: a callback there may stop
+// or destroy its own window (the stopper then leaves the worker behind instead of joining
+// it, and it frees itself once the callback returns), and frames dropped by such a call
+// are released after that callback, never inside it.
 #pragma once
 
 #include <pthread.h>
@@ -82,6 +86,33 @@ public:
 private:
     std::vector<PreviewFrame> m_frames;
 };
+
+// Held while a thread waits for a lock that a stopper of workers may hold as it waits for
+// them (the compositor's structural turn, a renderer's start/stop mutex): when the thread
+// is a worker inside a release callback, it is marked, so the stopper leaves it behind
+// instead of waiting for it.
+class CallingIn {
+public:
+    CallingIn();
+    ~CallingIn();
+    CallingIn(const CallingIn&) = delete;
+    CallingIn& operator=(const CallingIn&) = delete;
+
+private:
+    class PreviewThread* m_worker;
+};
+
+// Takes mutex; while it has to wait, a calling worker is marked as above.
+template <class Mutex>
+std::unique_lock<Mutex> lockCallingIn(Mutex& mutex)
+{
+    std::unique_lock<Mutex> lock(mutex, std::try_to_lock);
+    if (!lock) {
+        CallingIn mark;
+        lock.lock();
+    }
+    return lock;
+}
 
 template <class T>
 class threadsafe_queue_t {
@@ -246,7 +277,16 @@ public:
 
     bool running() const { return m_running.load(); }
     // The worker thread has left its loop (or never ran): joining it does not block.
-    bool exited() const { return m_exited.load(); }
+    bool exited() const { return m_fate.load() == kEnded; }
+    // The worker is inside a release callback: it touches neither its compositor nor its
+    // window again, whatever the callback does.
+    bool inRelease() const { return m_inRelease.load(); }
+    // Such a callback waits for a lock that a stopper may hold while it waits for this
+    // worker (see CallingIn), or it is the caller itself: waiting for it would never end.
+    bool blockedOnCaller() const;
+    // For a worker asked to end that is inside a release callback: nobody joins it, it
+    // frees itself through reap when it ends. False when it ended first (join it then).
+    bool leaveBehind(void (*reap)(PreviewThread*));
     // Asks the worker to end without waiting for it.
     void requestStop();
     // Joins a worker asked to end; frames still queued go to the list.
@@ -262,7 +302,15 @@ protected:
     uint32_t m_videoHeight = 0;
     kelmf_image_format_t m_videoFormat = RGB24;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_exited{true};
+    enum : int { kLive, kEnded, kLeftBehind };
+    std::atomic<int> m_fate{kEnded};
+    void (*m_reap)(PreviewThread*) = nullptr;
+    std::atomic<bool> m_inRelease{false};
+    std::atomic<int> m_callingIn{0};
+    friend class CallingIn;
+    // Frames dropped by calls from a release callback on this thread; released after it.
+    std::vector<PreviewFrame> m_deferred;
+    friend class FrameList;
     bool m_threadStarted = false;
     pthread_t m_thread{};
     std::mutex m_mutex;
@@ -293,6 +341,10 @@ public:
     bool getPreview(std::shared_ptr<CompositeFrame_t>& out) override;
 
     void setWindowId(int id);
+    // A stopped worker for the same window, id and video property, to stand in for this one
+    // when it is left behind.
+    ConvertThread* successor();
+    static void reap(PreviewThread* thread);
     void setDestination(int x, int y, int width, int height);
     compositor_t* compositor();
     bool previewsValid();

@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <string>
@@ -18,6 +19,12 @@ constexpr auto kIdlePause = std::chrono::microseconds(3000);
 constexpr unsigned long kMaxModeSide = 16384;
 
 bool fitsInt32(unsigned long v) { return v <= static_cast<unsigned long>(INT32_MAX); }
+// A position may be left of or above the desktop: it comes in two's complement.
+bool fitsSignedInt32(unsigned long v)
+{
+    const auto s = static_cast<long>(v);
+    return s >= INT32_MIN && s <= INT32_MAX;
+}
 
 kelmf_display_t* makeX11DisplayServer() { return new kelmf_x11_display_t(nullptr, true); }
 void destroyX11DisplayServer(kelmf_display_t* d) { delete static_cast<kelmf_x11_display_t*>(d); }
@@ -32,7 +39,10 @@ class kelmf_drm_compositor_t::Busy {
 public:
     Busy(kelmf_drm_compositor_t& c, Lock& lock) : m_c(c)
     {
-        c.m_cond.wait(lock, [&c] { return !c.m_busy; });
+        if (c.m_busy) {
+            CallingIn mark;
+            c.m_cond.wait(lock, [&c] { return !c.m_busy; });
+        }
         c.m_busy = true;
     }
     ~Busy()
@@ -75,6 +85,8 @@ kelmf_drm_compositor_t::~kelmf_drm_compositor_t()
     // Joined outside the mutex: a screen change in flight takes it.
     if (eventThread.joinable())
         eventThread.join();
+    while (m_eventLoops.load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Lock lock(m_mutex);
     Busy busy(*this, lock);
     stopLock(lock, released);
@@ -166,7 +178,11 @@ uint32_t kelmf_drm_compositor_t::start()
                 if (!m_master) {
                     KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I start: start event loop\n");
                     const int generation = m_eventGeneration;
-                    m_eventThread = std::thread([this, generation] { compositor_event_loop(this, generation); });
+                    ++m_eventLoops;
+                    m_eventThread = std::thread([this, generation] {
+                        compositor_event_loop(this, generation);
+                        --m_eventLoops;  // the last touch of the compositor
+                    });
                 }
             }
         }
@@ -197,7 +213,11 @@ uint32_t kelmf_drm_compositor_t::stop()
     }
     if (eventThread.joinable()) {
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I stop: stop event\n");
-        eventThread.join();
+        // From a release callback on the event thread itself: it ends once that returns.
+        if (eventThread.get_id() == std::this_thread::get_id())
+            eventThread.detach();
+        else
+            eventThread.join();
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I stop: stop done\n");
     }
     {
@@ -284,11 +304,29 @@ void kelmf_drm_compositor_t::stopWindow(Lock& lock, kelmf_drm_window_t* window, 
     // Joined first: the worker reads its compositor pointer while it runs. The mutex is let
     // go while it ends, since a release callback on it may call in.
     worker->stopRequest(released);
-    while (!worker->exited())
+    for (;;) {
+        if (worker->exited()) {
+            worker->joinStopped(released);
+            if (compositor_t* comp = worker->compositor())
+                comp->removeProvider(worker);
+            return;
+        }
+        if (worker->blockedOnCaller()) {
+            // Inside a release callback that is this very call, or that waits for a turn
+            // this call holds: it is done with its display, so it is not waited for. It ends
+            // and frees itself once the callback returns; the window gets a stopped worker.
+            if (compositor_t* comp = worker->compositor())
+                comp->removeProvider(worker);
+            ConvertThread* next = worker->successor();
+            if (worker->leaveBehind(ConvertThread::reap)) {
+                window->worker = next;
+                return;
+            }
+            delete next;  // it ended first: joined on the next round
+            continue;
+        }
         m_cond.wait_for(lock, std::chrono::milliseconds(1));
-    worker->joinStopped(released);
-    if (compositor_t* comp = worker->compositor())
-        comp->removeProvider(worker);
+    }
 }
 
 void kelmf_drm_compositor_t::stopLock(Lock& lock, FrameList& released)
@@ -547,7 +585,7 @@ uint32_t kelmf_drm_compositor_t::window_set_geometry(unsigned id, unsigned long 
             return KELMF_KMS_FAIL;
         if (id >= kMaxWindows || !m_windows[id])
             return KELMF_BAD_ARGUMENT;
-        if (!fitsInt32(x) || !fitsInt32(y) || !fitsInt32(width) || !fitsInt32(height))
+        if (!fitsSignedInt32(x) || !fitsSignedInt32(y) || !fitsInt32(width) || !fitsInt32(height))
             return KELMF_BAD_ARGUMENT;
         kelmf_drm_window_t* window = m_windows[id];
         window->x = x;
@@ -568,13 +606,20 @@ int kelmf_drm_compositor_t::window_assign_display_by_geometry(Lock& lock, unsign
                                                               kelmf_drm_window_t* window, FrameList& released)
 {
     const int64_t x = static_cast<int64_t>(window->x), y = static_cast<int64_t>(window->y);
-    int index = -1;
-    for (int i = 0; i < m_displayCount; ++i) {
-        const modeset_display_t* d = m_displays[i]->display;
-        if (d->x <= x && x < int64_t(d->x) + d->width && d->y <= y && y < int64_t(d->y) + d->height) {
-            index = i;
-            break;
+    const auto displayAt = [this](int64_t cx, int64_t cy) {
+        for (int i = 0; i < m_displayCount; ++i) {
+            const modeset_display_t* d = m_displays[i]->display;
+            if (d->x <= cx && cx < int64_t(d->x) + d->width && d->y <= cy && cy < int64_t(d->y) + d->height)
+                return i;
         }
+        return -1;
+    };
+    int index = displayAt(x, y);
+    // Partly left of or above the desktop: the display under the first visible corner.
+    if (index < 0 && (x < 0 || y < 0)) {
+        const int64_t cx = std::max<int64_t>(x, 0), cy = std::max<int64_t>(y, 0);
+        if (cx < x + static_cast<int64_t>(window->width) && cy < y + static_cast<int64_t>(window->height))
+            index = displayAt(cx, cy);
     }
     if (index < 0) {
         KEL_LOG(KEL_DISPLAY_ON(3), "[KMFR]I window %d not on any display \n", id);
@@ -589,6 +634,7 @@ int kelmf_drm_compositor_t::window_assign_display_by_geometry(Lock& lock, unsign
     } else {
         KEL_LOG(KEL_DISPLAY_ON(3), "[KMFR]I window switch %d from %d to %d\n", id, window->display, index);
         stopWindow(lock, window, released);
+        worker = window->worker;  // a new one when the old was left behind in a callback
         window->display = index;
         entry->thread->addProvider(worker);
         worker->setCompositor(entry->thread);

@@ -74,7 +74,9 @@ private:
 
     using Lock = std::unique_lock<std::mutex>;
     // Structural operations run one at a time; while one waits for a worker to end it lets
-    // go of the mutex, so a release callback on that worker may still call in.
+    // go of the mutex, so a release callback on that worker may still call in. A worker
+    // whose callback is the operation itself, or waits for this turn, is not waited for
+    // but left behind (it frees itself when the callback returns).
     class Busy;
 
     int startLock(Lock& lock, FrameList& released);
@@ -103,6 +105,9 @@ private:
     // sets running again before it looked.
     std::atomic<int> m_eventGeneration{0};
     std::atomic<bool> m_screenChanged{false};
+    // Event loops not yet ended, a detached one included (stopped from a release callback
+    // on its own thread): the destructor waits for them.
+    std::atomic<int> m_eventLoops{0};
     int m_displayCount = 0;
     std::atomic<kelmo_mf_drm_modeset_t*> m_device{nullptr};
     display_entry_t* m_displays[kMaxDisplays] = {};

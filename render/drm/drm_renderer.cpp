@@ -20,7 +20,7 @@ kelmf_renderer_drm_t::~kelmf_renderer_drm_t()
     // A renderer deleted while started stops fully first; the compositor then closes the
     // device, giving up the descriptor and DRM master.
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
         if (m_running.load() || m_threadStarted)
             stopLock();
     }
@@ -40,7 +40,7 @@ void* kelmf_renderer_drm_t::drm_event_loop(void* renderer)
 
 uint32_t kelmf_renderer_drm_t::start()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     if (m_running.load())
         return KELMF_OK;
     m_compositor->start();
@@ -54,7 +54,7 @@ uint32_t kelmf_renderer_drm_t::start()
 
 uint32_t kelmf_renderer_drm_t::stop()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     return stopLock();
 }
 

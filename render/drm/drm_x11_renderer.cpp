@@ -40,7 +40,7 @@ kelmf_renderer_drm_x11_t::kelmf_renderer_drm_x11_t(kelmf_display_system_t displa
 kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
         if (m_running.load() || m_thread.joinable()) {
             stopLock();
         } else if (m_windowAlive) {
@@ -49,10 +49,10 @@ kelmf_renderer_drm_x11_t::~kelmf_renderer_drm_x11_t()
             m_windowAlive = false;
         }
     }
-    dropX11(false);
+    dropX11();
 }
 
-void kelmf_renderer_drm_x11_t::dropX11(bool closeAnyConnection)
+void kelmf_renderer_drm_x11_t::dropX11()
 {
     std::lock_guard<std::recursive_mutex> x11(m_x11Mutex);
     if (m_window) {
@@ -62,7 +62,7 @@ void kelmf_renderer_drm_x11_t::dropX11(bool closeAnyConnection)
         m_window = nullptr;
     }
     if (m_display) {
-        if (closeAnyConnection || m_display->ownsConnection())
+        if (m_display->ownsConnection())
             m_display->close();
         delete m_display;
         m_display = nullptr;
@@ -113,8 +113,9 @@ uint32_t kelmf_renderer_drm_x11_t::init_window_position()
         if (m_display && m_window) {
             long wx = 0, wy = 0;
             m_window->getGeometry(&wx, &wy, &width, &height);
-            x = static_cast<unsigned long>(wx < 0 ? 0 : wx);
-            y = static_cast<unsigned long>(wy < 0 ? 0 : wy);
+            // As read: a window partly off the left or top edge is cropped there, not moved.
+            x = static_cast<unsigned long>(wx);
+            y = static_cast<unsigned long>(wy);
             m_x = x;
             m_y = y;
             m_width = width;
@@ -170,7 +171,7 @@ void kelmf_renderer_drm_x11_t::drm_event_loop(kelmf_renderer_drm_x11_t* renderer
 
 uint32_t kelmf_renderer_drm_x11_t::start()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     if (m_running.load())
         return KELMF_OK;
     uint32_t result = __start_x11_system();
@@ -187,7 +188,7 @@ uint32_t kelmf_renderer_drm_x11_t::start()
 
 uint32_t kelmf_renderer_drm_x11_t::stop()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    auto lock = lockCallingIn(m_mutex);  // a release callback may be the caller
     return stopLock();
 }
 
@@ -207,6 +208,7 @@ uint32_t kelmf_renderer_drm_x11_t::stopLock()
         m_thread.join();
         KEL_LOG(KEL_DISPLAY_ON(0), "[KMFR]I ddrm: stop done\n");
     }
-    dropX11(true);
+    // A connection the caller handed in stays the caller's: only one opened here is closed.
+    dropX11();
     return KELMF_OK;
 }

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -62,6 +64,18 @@ int stoppedPause(std::unique_lock<std::mutex>& lock) {
   return -1;
 }
 
+// A refusal for want of DRM master (beside a running X server) repeats on every frame:
+// told once per display, always. Caller holds the display mutex; errno is the call's.
+bool accessRefused(modeset_display_t* display) {
+  if (errno != EACCES) return false;
+  if (!display->access_refused) {
+    display->access_refused = true;
+    KEL_LOG(true, "[KMFR]E %s: plane set refused on crtc %d, not the device's master: %s\n", display->name.c_str(),
+            display->crtc.id, strerror(errno));
+  }
+  return true;
+}
+
 // Shared settle logic of the two plane sets; true when the plane is to be set now.
 bool settled(modeset_display_t* display, int32_t dst_w, int32_t dst_h) {
   if (dst_w != display->last_dst_w || dst_h != display->last_dst_h) {
@@ -77,25 +91,45 @@ bool settled(modeset_display_t* display, int32_t dst_w, int32_t dst_h) {
   return true;
 }
 
+// Source values are 16.16 fixed point, as the kernel takes them.
 int setPlane(modeset_display_t* display, const drm_object& plane, buffer_object* bo, uint32_t src_x, uint32_t src_y,
-             uint32_t src_w, uint32_t src_h, uint32_t dst_x, uint32_t dst_y, uint32_t dst_w, uint32_t dst_h) {
+             uint32_t src_w, uint32_t src_h, int32_t dst_x, int32_t dst_y, uint32_t dst_w, uint32_t dst_h) {
   std::unique_lock<std::mutex> lock(display->mutex);
   if (!display->running) return stoppedPause(lock);
   const uint32_t fb_id = bo ? bo->fb_id : 0;
   KEL_LOG(KEL_DISPLAY_ON(6), "[KMFR]I %s flip %d %d %d src %d.%d %dx%d dst %d.%d %dx%d display %dx%d\n",
-          display->name.c_str(), display->crtc.id, display->connector.id, fb_id, src_x, src_y, src_w, src_h, dst_x,
-          dst_y, dst_w, dst_h, display->mode_width, display->mode_height);
+          display->name.c_str(), display->crtc.id, display->connector.id, fb_id, src_x >> 16, src_y >> 16,
+          src_w >> 16, src_h >> 16, dst_x, dst_y, dst_w, dst_h, display->mode_width, display->mode_height);
   if (!settled(display, static_cast<int32_t>(dst_w), static_cast<int32_t>(dst_h))) return 0;
   const int fd = display->owner->fd;
-  if (drmModeSetPlane(fd, plane.id, display->crtc.id, fb_id, 0, static_cast<int32_t>(dst_x),
-                      static_cast<int32_t>(dst_y), dst_w, dst_h, src_x << 16, src_y << 16, src_w << 16,
-                      src_h << 16) != 0) {
+  if (drmModeSetPlane(fd, plane.id, display->crtc.id, fb_id, 0, dst_x, dst_y, dst_w, dst_h, src_x, src_y, src_w,
+                      src_h) != 0) {
+    if (accessRefused(display)) return -1;
     KEL_LOG(KEL_DISPLAY_ON(6), "[KMFR]I fail to setplane %s on crtc %d conn %d fb %d\n", strerror(errno),
             display->crtc.id, display->connector.id, fb_id);
     return -1;
   }
   if (&plane == &display->overlay_plane) display->overlay_fb = fb_id;
   return 0;
+}
+
+// One axis of a plane rectangle cut to the mode [0, limit): the source (16.16) loses the
+// same share as the destination, so what stays visible keeps the window's scale.
+void clipAxis(int64_t& dst, int64_t& dst_len, uint64_t& src16, uint64_t& src_len16, int64_t limit) {
+  const int64_t lo = std::max<int64_t>(dst, 0), hi = std::min<int64_t>(dst + dst_len, limit);
+  if (dst_len <= 0 || hi <= lo) {
+    dst = std::clamp<int64_t>(dst, 0, std::max<int64_t>(limit, 0));
+    dst_len = 0;
+    src_len16 = 0;
+    return;
+  }
+  using wide = unsigned __int128;
+  const uint64_t first = static_cast<uint64_t>((wide(lo - dst) * src_len16) / wide(dst_len));
+  const uint64_t last = static_cast<uint64_t>((wide(hi - dst) * src_len16) / wide(dst_len));
+  src16 += first;
+  src_len16 = last - first;
+  dst = lo;
+  dst_len = hi - lo;
 }
 
 }  // namespace
@@ -278,7 +312,7 @@ int modeset_display_flip(modeset_display_t* display, buffer_object* primary, buf
   } else {
     ret = drmModeAtomicCommit(display->owner->fd, request, DRM_MODE_ATOMIC_NONBLOCK | DRM_MODE_PAGE_FLIP_EVENT,
                               display->owner);
-    if (ret != 0) KEL_LOG(true, "[KMFR]E atomic commit failed: %s\n", strerror(errno));
+    if (ret != 0 && !accessRefused(display)) KEL_LOG(true, "[KMFR]E atomic commit failed: %s\n", strerror(errno));
   }
   if (request) drmModeAtomicFree(request);
   if (ret == 0) {
@@ -297,18 +331,26 @@ int modeset_display_flip(modeset_display_t* display, buffer_object* primary, buf
 int modeset_display_set_plane(modeset_display_t* display, buffer_object* buffer) {
   const uint32_t w = buffer ? static_cast<uint32_t>(buffer->width) : 0;
   const uint32_t h = buffer ? static_cast<uint32_t>(buffer->height) : 0;
-  return setPlane(display, display->plane, buffer, 0, 0, w, h, 0, 0, display->mode_width, display->mode_height);
+  return setPlane(display, display->plane, buffer, 0, 0, w << 16, h << 16, 0, 0, display->mode_width,
+                  display->mode_height);
 }
 
+// The destination position is signed (a window may start left of or above the display);
+// it comes in two's complement.
 int modeset_display_set_overlay_plane(modeset_display_t* display, buffer_object* buffer, unsigned long src_x,
                                       unsigned long src_y, unsigned long src_w, unsigned long src_h,
                                       unsigned long dst_x, unsigned long dst_y, unsigned long dst_w,
                                       unsigned long dst_h) {
-  if (dst_x + dst_w > display->mode_width) dst_w = display->mode_width > dst_x ? display->mode_width - dst_x : 0;
-  if (dst_y + dst_h > display->mode_height) dst_h = display->mode_height > dst_y ? display->mode_height - dst_y : 0;
-  return setPlane(display, display->overlay_plane, buffer, static_cast<uint32_t>(src_x), static_cast<uint32_t>(src_y),
-                  static_cast<uint32_t>(src_w), static_cast<uint32_t>(src_h), static_cast<uint32_t>(dst_x),
-                  static_cast<uint32_t>(dst_y), static_cast<uint32_t>(dst_w), static_cast<uint32_t>(dst_h));
+  int64_t dx = static_cast<int64_t>(dst_x), dy = static_cast<int64_t>(dst_y);
+  int64_t dw = static_cast<int64_t>(std::min<unsigned long>(dst_w, INT32_MAX));
+  int64_t dh = static_cast<int64_t>(std::min<unsigned long>(dst_h, INT32_MAX));
+  const auto fixed = [](unsigned long v) { return static_cast<uint64_t>(std::min<unsigned long>(v, 0xffff)) << 16; };
+  uint64_t sx = fixed(src_x), sy = fixed(src_y), sw = fixed(src_w), sh = fixed(src_h);
+  clipAxis(dx, dw, sx, sw, display->mode_width);
+  clipAxis(dy, dh, sy, sh, display->mode_height);
+  return setPlane(display, display->overlay_plane, buffer, static_cast<uint32_t>(sx), static_cast<uint32_t>(sy),
+                  static_cast<uint32_t>(sw), static_cast<uint32_t>(sh), static_cast<int32_t>(dx),
+                  static_cast<int32_t>(dy), static_cast<uint32_t>(dw), static_cast<uint32_t>(dh));
 }
 
 int modeset_display_start(modeset_display_t* display) {

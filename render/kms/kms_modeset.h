@@ -69,6 +69,7 @@ struct modeset_display_t {
   int32_t last_dst_w = 0, last_dst_h = 0;
   int32_t settle = 0;
   uint32_t overlay_fb = 0;  // framebuffer the overlay plane shows since the last plane set that reached it
+  bool access_refused = false;  // a plane set or commit was refused for want of master (logged once)
 };
 
 struct kelmo_mf_drm_modeset_t {

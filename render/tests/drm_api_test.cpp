@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -357,6 +358,81 @@ TEST_F(DrmApiTest, PicturesShowWhereTheGeometrySays)
     }
 }
 
+// A window partly past an edge of its display: the plane shows the visible part of the
+// whole window's picture, at the window's scale (source and destination of equal size).
+TEST_F(DrmApiTest, WindowsPastAnEdgeAreCroppedAtTheirScale)
+{
+    struct Case {
+        const char* name;
+        int videoWidth, videoHeight;
+        long x, y;  // the window is 320 x 100; display 0 is 1000 x 120
+    } cases[] = {
+        {"right", 640, 200, 900, 10},
+        {"bottom", 640, 200, 100, 60},
+        {"left", 640, 200, -100, 10},
+        {"top", 640, 200, 100, -20},
+        {"left, picture smaller than the window", 160, 50, -60, 0},
+    };
+    const int width = 320, height = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRenderer();
+        Ledger ledger;
+        {
+            const unsigned id = window(KEL_PLANE_PRIMARY, static_cast<unsigned long>(c.x),
+                                       static_cast<unsigned long>(c.y), width, height, c.videoWidth, c.videoHeight);
+            unsigned long gx = 0, gy = 0;
+            EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, id, &gx, &gy, nullptr, nullptr), 0u);
+            EXPECT_EQ(static_cast<long>(gx), c.x);
+            EXPECT_EQ(static_cast<long>(gy), c.y);
+            ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+            Picture p(c.videoWidth, c.videoHeight, 16, 21);
+            const Scaled want = reference(p, width, height);
+            // Visible part on the display, and where it lies in the window.
+            const long left = std::max(c.x, 0L), top = std::max(c.y, 0L);
+            const long right = std::min(c.x + width, 1000L), bottom = std::min(c.y + height, 120L);
+            const int sx = int(left - c.x), sy = int(top - c.y), w = int(right - left), h = int(bottom - top);
+            Feeder feeder(m_handle, id, {&p}, ledger);
+            int worst = -1;
+            EXPECT_TRUE(eventually([&] {
+                const vkms::PlaneState s = m_device->plane(overlayPlane(0));
+                if (!s.fb_id || s.crtc_x != left || s.crtc_y != top || s.crtc_w != uint64_t(w) ||
+                    s.crtc_h != uint64_t(h))
+                    return false;
+                // The scale of the whole window: one source pixel per shown pixel.
+                EXPECT_EQ(s.src_w, uint64_t(w) << 16);
+                EXPECT_EQ(s.src_h, uint64_t(h) << 16);
+                auto fb = m_device->framebuffer(s.fb_id);
+                if (!fb || m_device->plane(overlayPlane(0)).updates != s.updates || fb->format != DRM_FORMAT_NV12)
+                    return false;
+                const int fx = int(s.src_x >> 16), fy = int(s.src_y >> 16);
+                EXPECT_EQ(fx, sx);
+                EXPECT_EQ(fy, sy);
+                worst = 0;
+                for (int r = 0; r < h; ++r)
+                    for (int col = 0; col < w; ++col)
+                        worst = std::max(worst, std::abs(int(fb->bytes[fb->offsets[0] + size_t(fy + r) * fb->pitches[0] +
+                                                                         fx + col]) -
+                                                         int(want.y[size_t(sy + r) * width + sx + col])));
+                for (int r = 0; r < h / 2; ++r)
+                    for (int col = 0; col < w; ++col)
+                        worst = std::max(
+                            worst, std::abs(int(fb->bytes[fb->offsets[1] + size_t(fy / 2 + r) * fb->pitches[1] + fx +
+                                                          col]) -
+                                            int(want.uv[size_t(sy / 2 + r) * width + sx + col])));
+                return worst <= 1;
+            }));
+            EXPECT_LE(worst, 1);
+            feeder.stop();
+            EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+        }
+        ledger.expectEachOnce();
+        EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+        m_handle = nullptr;
+        m_device.reset();
+    }
+}
+
 TEST_F(DrmApiTest, WindowsOnTwoDisplaysOfBothPlaneKinds)
 {
     makeRenderer();
@@ -370,9 +446,17 @@ TEST_F(DrmApiTest, WindowsOnTwoDisplaysOfBothPlaneKinds)
     {
         Feeder f1(m_handle, first, {&p1}, ledger), f2(m_handle, second, {&p2}, ledger);
         EXPECT_TRUE(eventually([&] { return showsAt(0, 20, 30, want1) && showsAt(1, 80, 10, want2); }));
-        // Moving the second window back onto the first display's right half.
+        // Moving the second window back onto the first display's right half. The windows of
+        // one display share its overlay plane: with the first one quiet, the plane must
+        // come to show the second where it moved.
+        f1.stop();
         EXPECT_EQ(kelmf_renderer_window_set_geometry(m_handle, second, 700, 20, 200, 60), 0u);
-        EXPECT_TRUE(eventually([&] { return showsAt(0, 700, 20, want2) || showsAt(0, 20, 30, want1); }));
+        EXPECT_TRUE(eventually([&] { return showsAt(0, 700, 20, want2); }));
+        // And the second display no longer gets its pictures.
+        const uint64_t left = m_device->plane(overlayPlane(1)).updates;
+        const int before = ledger.total();
+        EXPECT_TRUE(eventually([&] { return ledger.total() > before + 50; }));
+        EXPECT_EQ(m_device->plane(overlayPlane(1)).updates, left);
     }
     EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
     ledger.expectEachOnce();
@@ -451,6 +535,161 @@ TEST_F(DrmApiTest, ReleaseCallbackMayCallBackIn)
     EXPECT_EQ(kelmf_renderer_window_destroy(m_handle, id), 0u);
     EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
     EXPECT_EQ(context.calls.load(), 32);
+}
+
+// Beside an X server holding DRM master the device refuses plane sets: told once per
+// display, not per frame, and frames keep coming back; once master is free again the
+// pictures show.
+enum ReentryAction { kDestroyWindow, kStop, kDelete, kStopBesideTheCaller };
+
+struct ReentryContext {
+    Ledger ledger;
+    ReentryAction action = kDestroyWindow;
+    unsigned id = 0;
+    kelmf_renderer_handle_t* handle = nullptr;
+    std::thread::id caller;
+    std::shared_mutex alive;  // held shared while the test thread hands frames in
+    std::atomic<bool> fired{false}, entered{false}, returned{false}, deleted{false};
+    std::atomic<uint32_t> status{99};
+};
+std::atomic<ReentryContext*> g_reentry{nullptr};
+
+// A release callback runs on the window's worker thread; one that tears down its own
+// window, or stops or deletes the renderer from there, returns promptly, and every frame
+// still comes back exactly once.
+TEST_F(DrmApiTest, AReleaseCallbackMayTearDownItsOwnWindowOrRenderer)
+{
+    const struct Case {
+        const char* name;
+        ReentryAction action;
+    } cases[] = {
+        {"destroys its own window", kDestroyWindow},
+        {"stops the renderer", kStop},
+        {"deletes the renderer", kDelete},
+        // The caller stops it at the same time: its stop waits for that worker, whose
+        // callback waits for the caller's stop.
+        {"stops the renderer while the caller stops it", kStopBesideTheCaller},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRenderer();
+        const unsigned id = window(KEL_PLANE_PRIMARY, 100, 10, 320, 100, 640, 200);
+        // A second window keeps running beside it (it is stopped too when the renderer is).
+        const unsigned other = window(KEL_PLANE_PRIMARY, 1100, 0, 320, 90, 640, 200);
+        ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+        ReentryContext context;
+        g_reentry = &context;
+        context.action = c.action;
+        context.id = id;
+        context.handle = m_handle;
+        context.caller = std::this_thread::get_id();
+        auto release = [](void** planes, int* strides, void* user) {
+            ReentryContext* ctx = g_reentry.load();
+            // Only on a worker, and only once. The count comes last: once every frame is
+            // counted the test goes on and the context goes.
+            if (std::this_thread::get_id() == ctx->caller || ctx->fired.exchange(true)) {
+                onRelease(planes, strides, user);
+                return;
+            }
+            switch (ctx->action) {
+            case kDestroyWindow:
+                ctx->status = kelmf_renderer_window_destroy(ctx->handle, ctx->id);
+                break;
+            case kStop:
+                ctx->status = kelmf_renderer_stop(ctx->handle);
+                break;
+            case kStopBesideTheCaller:
+                ctx->entered = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                ctx->status = kelmf_renderer_stop(ctx->handle);
+                break;
+            case kDelete: {
+                std::unique_lock<std::shared_mutex> lock(ctx->alive);
+                ctx->status = kelmf_renderer_delete(ctx->handle);
+                ctx->deleted = true;
+                break;
+            }
+            }
+            ctx->returned = true;
+            onRelease(planes, strides, user);
+        };
+        Picture p(640, 200, 0, 31);
+        void* planes[4] = {p.y.data(), p.uv.data(), nullptr, nullptr};
+        int strides[4] = {p.stride, p.stride, 0, 0};
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool stoppedHere = false;
+        while (!context.returned.load() && std::chrono::steady_clock::now() < until) {
+            if (context.entered.load() && !stoppedHere) {
+                EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+                stoppedHere = true;
+            }
+            std::shared_lock<std::shared_mutex> lock(context.alive);
+            if (context.deleted.load())
+                break;
+            for (unsigned target : {id, other}) {
+                auto* token = new Token{&context.ledger, context.ledger.handedIn.fetch_add(1)};
+                kelmf_renderer_window_set_frame(m_handle, target, planes, strides, release, token);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        // Promptly: no hang inside the callback.
+        ASSERT_TRUE(testsupport::waitFor([&] { return context.returned.load(); }, std::chrono::seconds(10)));
+        EXPECT_EQ(context.status.load(), 0u);
+        if (c.action == kDelete) {
+            m_handle = nullptr;
+        } else {
+            // The renderer still answers; the window is gone or the renderer stopped.
+            unsigned long x = 0;
+            EXPECT_EQ(kelmf_renderer_window_get_geometry(m_handle, id, &x, &x, &x, &x),
+                      c.action == kDestroyWindow ? 5u : 0u);
+            if (c.action != kDestroyWindow) {
+                EXPECT_EQ(kelmf_renderer_start(m_handle), 0u);
+            }
+            EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+            EXPECT_EQ(kelmf_renderer_delete(m_handle), 0u);
+            m_handle = nullptr;
+        }
+        // The worker left behind gives back what it held once its callback has returned.
+        EXPECT_TRUE(eventually([&] { return context.ledger.total() >= context.ledger.handedIn.load(); }));
+        context.ledger.expectEachOnce();
+        g_reentry = nullptr;
+        m_device.reset();
+    }
+}
+
+TEST_F(DrmApiTest, PlaneSetsRefusedForWantOfMasterAreToldOnce)
+{
+    vkms::Spec spec = twoOutputs();
+    spec.master_rule = true;
+    makeRenderer(spec);
+    Ledger ledger;
+    const unsigned id = window(KEL_PLANE_PRIMARY, 100, 0, 320, 100, 640, 200);
+    ASSERT_EQ(kelmf_renderer_start(m_handle), 0u);
+    Picture p(640, 200, 0, 13);
+    const Scaled want = reference(p, 320, 100);
+    m_device->seizeMaster(true);
+    const uint64_t updates = m_device->plane(overlayPlane(0)).updates;
+    testing::internal::CaptureStdout();
+    {
+        Feeder feeder(m_handle, id, {&p}, ledger);
+        // Well past the settle count of the plane set: many refusals.
+        EXPECT_TRUE(eventually([&] { return ledger.total() > 200; }));
+        EXPECT_EQ(m_device->plane(overlayPlane(0)).updates, updates);
+        m_device->seizeMaster(false);
+        EXPECT_TRUE(eventually([&] { return showsAt(0, 100, 0, want); }));
+        feeder.stop();
+    }
+    EXPECT_EQ(kelmf_renderer_stop(m_handle), 0u);
+    const std::string out = testing::internal::GetCapturedStdout();
+    int lines = 0;
+    for (size_t at = out.find("[KMFR]E "); at != std::string::npos; at = out.find("[KMFR]E ", at + 1)) {
+        const size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        EXPECT_NE(line.find("not the device's master"), std::string::npos) << line;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1) << out.substr(0, 2000);
+    ledger.expectEachOnce();
 }
 
 TEST_F(DrmApiTest, AFailedModeChangeKeepsTheOldBuffers)

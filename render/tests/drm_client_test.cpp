@@ -278,6 +278,55 @@ TEST_F(DrmClientTest, DestroyedWhileStartedStopsFully)
     EXPECT_EQ(m_device->census().dumb_buffers, 0u);
 }
 
+// A screen change gives the windows' kept frames back on the event thread; a release
+// callback there may stop the compositor (which then cannot join that very thread).
+std::atomic<kelmf_drm_compositor_t*> g_stopFromRelease{nullptr};
+std::atomic<bool> g_stoppedInRelease{false};
+
+TEST_F(DrmClientTest, AReleaseOnTheEventThreadMayStopTheCompositor)
+{
+    Ledger ledger;
+    std::vector<uint8_t> y(64 * 32, 16), uv(64 * 16, 128);
+    g_x.screenChanged.store(false);  // none left over from an earlier test
+    g_stoppedInRelease.store(false);
+    {
+        kelmf_drm_compositor_t compositor;
+        ASSERT_EQ(compositor.init(false), 0u);
+        unsigned id = 0;
+        ASSERT_EQ(compositor.create_window(&id, KEL_PLANE_PRIMARY), 0u);
+        ASSERT_EQ(compositor.window_set_video_property(id, 64, 32, NV12), 0u);
+        ASSERT_EQ(compositor.window_set_geometry(id, 10, 10, 64, 32), 0u);
+        ASSERT_EQ(compositor.start(), 0u);
+        const std::thread::id self = std::this_thread::get_id();
+        static std::thread::id s_test;
+        s_test = self;
+        auto release = [](void** planes, int* strides, void* user) {
+            // Not on the test's thread: the frame the screen change gives back.
+            if (std::this_thread::get_id() != s_test) {
+                if (kelmf_drm_compositor_t* c = g_stopFromRelease.exchange(nullptr)) {
+                    c->stop();
+                    g_stoppedInRelease = true;
+                }
+            }
+            onRelease(planes, strides, user);
+        };
+        void* planes[4] = {y.data(), uv.data(), nullptr, nullptr};
+        int strides[4] = {64, 64, 0, 0};
+        // One frame, kept by the window once shown.
+        ASSERT_EQ(compositor.window_set_frame(id, planes, strides, release,
+                                              new Token{&ledger, ledger.handedIn.fetch_add(1)}),
+                  0u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(ledger.total(), 0);
+        g_stopFromRelease = &compositor;
+        g_x.screenChanged.store(true);
+        EXPECT_TRUE(eventually([] { return g_stoppedInRelease.load(); }));
+        EXPECT_FALSE(compositor.isRunning());
+    }
+    ledger.expectEachOnce();
+    EXPECT_EQ(g_x.alive.load(), 0);
+}
+
 TEST_F(DrmClientTest, MasterModeNeedsNoXServer)
 {
     g_x.made.store(0);

@@ -1,6 +1,7 @@
 // The DRM+X11 backend through the exported API, with a private X server and the virtual
 // KMS device: its compositor window follows the X11 window, the window gets its property,
 // and a screen change rebuilds the displays.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -209,6 +210,56 @@ TEST_F(DrmX11Test, FollowsTheX11WindowAndRebuildsAfterAScreenChange)
     EXPECT_EQ(property(win, "_NET_KVIX_VIDEO_SEETHROUGH"), -1);
     EXPECT_EQ(kelmf_renderer_delete(h), 0u);
     testsupport::realXrandr(server_->display(), "--fb 800x600");
+    XDestroyWindow(peer_, win);
+    XSync(peer_, False);
+    XCloseDisplay(own);
+}
+
+// A window partly off the left or top edge keeps its place as X11 reports it (the KMS layer
+// crops it there), and follows a move back on screen.
+TEST_F(DrmX11Test, AWindowOffTheLeftAndTopEdgesKeepsItsPlace)
+{
+    Window win = makeWindow(-40, -30, 200, 80);
+    kelmf_renderer_handle_t* h = nullptr;
+    ASSERT_EQ(kelmf_renderer_new2(&h, KELMF_DISPLAY_DRM_X11, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
+    const unsigned id = 1;
+    ASSERT_EQ(kelmf_renderer_set_display_target(h, reinterpret_cast<void*>(win)), 0u);
+    ASSERT_EQ(kelmf_renderer_start(h), 0u);
+    EXPECT_TRUE(eventually([&] { return geometryIs(h, id, static_cast<unsigned long>(-40L),
+                                                    static_cast<unsigned long>(-30L), 200, 80); }));
+    XMoveWindow(peer_, win, 25, -10);
+    XSync(peer_, False);
+    EXPECT_TRUE(eventually([&] { return geometryIs(h, id, 25, static_cast<unsigned long>(-10L), 200, 80); }));
+    EXPECT_EQ(kelmf_renderer_stop(h), 0u);
+    EXPECT_EQ(kelmf_renderer_delete(h), 0u);
+    XDestroyWindow(peer_, win);
+    XSync(peer_, False);
+}
+
+TEST_F(DrmX11Test, ACallersConnectionOutlivesStopAndDelete)
+{
+    Window win = makeWindow(30, 20, 160, 80);
+    Display* own = XOpenDisplay(server_->display().c_str());
+    ASSERT_NE(own, nullptr);
+    const int fd = ConnectionNumber(own);
+    kelmf_renderer_handle_t* h = nullptr;
+    ASSERT_EQ(kelmf_renderer_new2(&h, KELMF_DISPLAY_DRM_X11, KELMF_WINDOW_SYSTEM_DEFAULT), 0u);
+    ASSERT_EQ(kelmf_renderer_set_display_server(h, own), 0u);
+    ASSERT_EQ(kelmf_renderer_set_display_target(h, reinterpret_cast<void*>(win)), 0u);
+    ASSERT_EQ(kelmf_renderer_start(h), 0u);
+    EXPECT_EQ(kelmf_renderer_stop(h), 0u);
+    // The socket is still open (looked at before the connection is touched again).
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(kelmf_renderer_delete(h), 0u);
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);
+    // And it still talks to the server: the window's size comes back from it.
+    Window rootWin = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, hh = 0, border = 0, depth = 0;
+    ASSERT_NE(XGetGeometry(own, win, &rootWin, &x, &y, &w, &hh, &border, &depth), 0);
+    EXPECT_EQ(w, 160u);
+    EXPECT_EQ(hh, 80u);
+    XCloseDisplay(own);
     XDestroyWindow(peer_, win);
     XSync(peer_, False);
 }

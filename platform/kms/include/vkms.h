@@ -46,6 +46,11 @@ struct Spec {
   // Client capabilities the device accepts.
   bool universal_planes = true;
   bool atomic = true;
+  // The master rule: the first descriptor that calls in becomes the device's master (as the
+  // first opener of a card does) until it drops it (DROP_MASTER); SETPLANE and ATOMIC on any
+  // other descriptor give EACCES, as the kernel answers a client beside a running X server.
+  // Off: every descriptor may set planes and commit.
+  bool master_rule = false;
   // Vertical blanks: 0 means they happen only when a caller waits for one
   // (DRM_IOCTL_WAIT_VBLANK) or the test calls vblank(); otherwise every this many µs.
   uint32_t vblank_interval_us = 0;
@@ -126,6 +131,9 @@ class VKMS_API Device {
   void failPrimeExport(int count, int error);
   // Hot-plug: the connector's state as the next GETCONNECTOR reports it.
   void setConnected(int index, bool connected);
+  // Under the master rule: a client outside the process (an X server) takes master, so
+  // every descriptor here is refused; false gives it up again (the next caller takes it).
+  void seizeMaster(bool seized);
 
   struct State;
 

@@ -175,6 +175,7 @@ struct Device::State {
   Fault fail_commit, fail_test, fail_setplane, fail_create_dumb, fail_map_dumb, fail_addfb, fail_prime;
   bool stopping = false;
   std::thread ticker;
+  int master_fd = -1;  // under the master rule: the descriptor holding master; -1 none, -2 a client elsewhere
 
   CrtcObj* crtcById(uint32_t id) {
     for (auto& c : crtcs) {
@@ -249,7 +250,7 @@ struct Device::State {
     return props;
   }
 
-  int ioctl(unsigned long request, void* arg);
+  int ioctl(int fd, unsigned long request, void* arg);
   int getResources(drm_mode_card_res* res);
   int getConnector(drm_mode_get_connector* out);
   int getEncoder(drm_mode_get_encoder* out);
@@ -280,6 +281,8 @@ int fail(int error) {
   errno = error;
   return -1;
 }
+
+constexpr int kSeized = -2;  // master held by a client outside the process
 
 // Which devices the process serves; count first, so the common path needs no lock.
 std::atomic<int> g_device_count{0};
@@ -794,8 +797,25 @@ int Device::State::waitVblank(drm_wait_vblank* wait, std::unique_lock<std::mutex
   return 0;
 }
 
-int Device::State::ioctl(unsigned long request, void* arg) {
+int Device::State::ioctl(int fd, unsigned long request, void* arg) {
   std::unique_lock<std::mutex> lock(mutex);
+  if (spec.master_rule) {
+    if (master_fd == -1 && request != DRM_IOCTL_DROP_MASTER) master_fd = fd;
+    switch (request) {
+      case DRM_IOCTL_SET_MASTER:
+        return master_fd == fd ? 0 : fail(EBUSY);
+      case DRM_IOCTL_DROP_MASTER:
+        if (master_fd != fd) return fail(EINVAL);
+        master_fd = -1;
+        return 0;
+      case DRM_IOCTL_MODE_SETPLANE:
+      case DRM_IOCTL_MODE_ATOMIC:
+        if (master_fd != fd) return fail(EACCES);
+        break;
+      default:
+        break;
+    }
+  }
   switch (request) {
     case DRM_IOCTL_MODE_GETRESOURCES:
       return getResources(static_cast<drm_mode_card_res*>(arg));
@@ -849,7 +869,7 @@ int Device::State::ioctl(unsigned long request, void* arg) {
 bool handleIoctl(int fd, unsigned long request, void* arg, int* result) {
   std::shared_ptr<Device::State> device = lookup(fd);
   if (!device) return false;
-  *result = device->ioctl(request, arg);
+  *result = device->ioctl(fd, request, arg);
   return true;
 }
 
@@ -1041,6 +1061,11 @@ VKMS_FAULT(failPrimeExport, fail_prime)
 void Device::setConnected(int index, bool connected) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->connectors.at(index).connected = connected;
+}
+
+void Device::seizeMaster(bool seized) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->master_fd = seized ? kSeized : -1;
 }
 
 }  // namespace vkms

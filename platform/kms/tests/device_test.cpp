@@ -373,6 +373,49 @@ TEST_F(VkmsTest, LegacyPlaneSetShowsTheBuffer) {
   EXPECT_EQ(device_->plane(plane).fb_id, 0u);
 }
 
+TEST_F(VkmsTest, OnlyTheMasterSetsPlanesAndCommits) {
+  vkms::Spec spec;
+  spec.master_rule = true;
+  start(spec);  // fd_ calls in first: it holds master
+  caps();
+  Buffer primary = makeBuffer(64, 32, DRM_FORMAT_NV12, 8), overlay = makeBuffer(64, 32);
+  const uint32_t blob = modeBlob(firstMode(0));
+  ASSERT_EQ(lightUp(primary, overlay, DRM_MODE_ATOMIC_ALLOW_MODESET, blob), 0);
+  const uint32_t plane = device_->planeId(1), crtc = device_->crtcId(0);
+  const uint64_t updates = device_->plane(plane).updates;
+
+  const int other = open(device_->path().c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(drmSetClientCap(other, DRM_CLIENT_CAP_UNIVERSAL_PLANES, 1), 0);
+  ASSERT_EQ(drmSetClientCap(other, DRM_CLIENT_CAP_ATOMIC, 1), 0);
+  EXPECT_EQ(drmModeSetPlane(other, plane, crtc, overlay.fb, 0, 0, 0, 64, 32, 0, 0, 64 << 16, 32 << 16), -EACCES);
+  drmModeAtomicReq* req = drmModeAtomicAlloc();
+  ASSERT_NE(req, nullptr);
+  drmModeAtomicAddProperty(req, plane, prop(plane, DRM_MODE_OBJECT_PLANE, "FB_ID"), overlay.fb);
+  EXPECT_EQ(drmModeAtomicCommit(other, req, DRM_MODE_ATOMIC_TEST_ONLY, nullptr), -EACCES);
+  EXPECT_EQ(drmModeAtomicCommit(other, req, 0, nullptr), -EACCES);
+  EXPECT_EQ(device_->plane(plane).updates, updates);
+  // Queries stay open to every descriptor, and master moves only once dropped.
+  drmModeRes* res = drmModeGetResources(other);
+  EXPECT_NE(res, nullptr);
+  drmModeFreeResources(res);
+  EXPECT_EQ(drmSetMaster(other), -1);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(drmDropMaster(other), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(drmDropMaster(fd_), 0);
+  EXPECT_EQ(drmSetMaster(other), 0);
+  EXPECT_EQ(drmModeSetPlane(other, plane, crtc, overlay.fb, 0, 0, 0, 64, 32, 0, 0, 64 << 16, 32 << 16), 0);
+  EXPECT_EQ(drmModeSetPlane(fd_, plane, crtc, overlay.fb, 0, 0, 0, 64, 32, 0, 0, 64 << 16, 32 << 16), -EACCES);
+  // A client elsewhere takes master: nobody here may set planes until it gives it up.
+  device_->seizeMaster(true);
+  EXPECT_EQ(drmModeSetPlane(other, plane, crtc, overlay.fb, 0, 0, 0, 64, 32, 0, 0, 64 << 16, 32 << 16), -EACCES);
+  device_->seizeMaster(false);
+  EXPECT_EQ(drmModeSetPlane(fd_, plane, crtc, overlay.fb, 0, 0, 0, 64, 32, 0, 0, 64 << 16, 32 << 16), 0);
+  drmModeAtomicFree(req);
+  close(other);
+}
+
 TEST_F(VkmsTest, VblankWaitNamesItsCrtc) {
   vkms::Spec spec;
   spec.connectors = {{DRM_MODE_CONNECTOR_HDMIA, true, {{1920, 1080, 60}}, 0, 0},

@@ -1,4 +1,5 @@
 // The KMS layer on the virtual KMS device: discovery, modes, buffers, flips, plane sets.
+#include <algorithm>
 #include <unistd.h>
 
 #include <atomic>
@@ -307,7 +308,7 @@ TEST_F(KmsTest, PlaneSetsSettleAfterASizeChange) {
   EXPECT_EQ(s.fb_id, overlay->fb_id);
   EXPECT_EQ(s.crtc_x, 1800);
   EXPECT_EQ(s.crtc_w, 120u);  // cut at the mode's right edge
-  EXPECT_EQ(s.src_w, uint64_t(400) << 16);
+  EXPECT_EQ(s.src_w, uint64_t(120) << 16);  // and the source with it, at the same scale
 
   // The overlay shows what was drawn into the buffer.
   for (uint64_t row = 0; row < overlay->height; ++row) {
@@ -321,6 +322,50 @@ TEST_F(KmsTest, PlaneSetsSettleAfterASizeChange) {
 
   device_->failSetPlane(1, EINVAL);
   EXPECT_EQ(modeset_display_set_overlay_plane(hdmi, overlay, 0, 0, 400, 30, 1800, 0, 400, 30), -1);
+}
+
+// An overlay rectangle past an edge of the mode: the destination is cut to the mode and
+// the source by the same share, so the visible part keeps the scale of the whole.
+TEST_F(KmsTest, OverlayPastAnEdgeKeepsItsScale) {
+  struct Case {
+    const char* name;
+    long sx, sy, sw, sh, dx, dy, dw, dh;  // as asked (the mode is 1920 x 72)
+  } cases[] = {
+      {"right", 0, 0, 400, 30, 1800, 0, 400, 30},
+      {"bottom", 0, 0, 400, 30, 100, 60, 400, 30},
+      {"left", 0, 0, 400, 30, -100, 10, 400, 30},
+      {"top", 0, 0, 400, 30, 10, -10, 400, 30},
+      {"top left, scaled down", 0, 0, 200, 16, -50, -8, 400, 32},
+      {"right, scaled by a third", 0, 0, 100, 30, 1770, 0, 300, 30},
+      {"inside", 0, 0, 400, 30, 20, 5, 200, 15},
+  };
+  makeDevice();
+  ASSERT_EQ(modeset_open(&kms_, false), 0);
+  modeset_display_t* hdmi = display(0);
+  buffer_object* overlay = hdmi->overlay_bufs[1];
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Past the settle count of a size change.
+    for (int call = 0; call < 7; ++call) {
+      ASSERT_EQ(modeset_display_set_overlay_plane(hdmi, overlay, c.sx, c.sy, c.sw, c.sh,
+                                                  static_cast<unsigned long>(c.dx), static_cast<unsigned long>(c.dy),
+                                                  c.dw, c.dh),
+                0);
+    }
+    const vkms::PlaneState s = device_->plane(hdmi->overlay_plane.id);
+    // The visible part of the destination, and where it falls in the source.
+    const double left = std::max<double>(c.dx, 0), right = std::min<double>(c.dx + c.dw, 1920);
+    const double top = std::max<double>(c.dy, 0), bottom = std::min<double>(c.dy + c.dh, 72);
+    const double scaleX = double(c.sw) / c.dw, scaleY = double(c.sh) / c.dh;
+    EXPECT_EQ(s.crtc_x, int64_t(left));
+    EXPECT_EQ(s.crtc_y, int64_t(top));
+    EXPECT_EQ(s.crtc_w, uint64_t(right - left));
+    EXPECT_EQ(s.crtc_h, uint64_t(bottom - top));
+    EXPECT_NEAR(s.src_x / 65536.0, c.sx + (left - c.dx) * scaleX, 1 / 65536.0);
+    EXPECT_NEAR(s.src_y / 65536.0, c.sy + (top - c.dy) * scaleY, 1 / 65536.0);
+    EXPECT_NEAR(s.src_w / 65536.0, (right - left) * scaleX, 2 / 65536.0);
+    EXPECT_NEAR(s.src_h / 65536.0, (bottom - top) * scaleY, 2 / 65536.0);
+  }
 }
 
 TEST_F(KmsTest, VblankWaitUsesTheDisplaysCrtc) {
