@@ -229,46 +229,68 @@ int kelmf_x11_display_t::handleEvent()
 {
     if (!m_display)
         return 0;
-    // Reading the queue also reads errors, of EGL's requests too; the requests below wait
-    // for their replies, so no sync is needed to catch theirs.
-    kelmf_x11_error_trap_t trap(m_display, false);
-    if (XPending(m_display) == 0)
-        return 0;
-    XEvent event;
-    XNextEvent(m_display, &event);
-    if (event.type == ConfigureNotify) {
-        const XConfigureEvent& ev = event.xconfigure;
-        Window root = DefaultRootWindow(m_display);
-        KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has window config event %d win %d root %d\n", event.type,
-                static_cast<int>(ev.window), static_cast<int>(root));
-        XWindowAttributes attrs;
-        if (ev.window == root) {
-            if (XGetWindowAttributes(m_display, root, &attrs)) {
-                KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I screen config %dx%d callback %p\n", attrs.width, attrs.height,
-                        reinterpret_cast<void*>(m_screen_cb));
-                if (m_screen_cb)
-                    m_screen_cb(attrs.width, attrs.height, m_screen_user);
+    // What the event asks of the callbacks; they run after the trap has ended, since they
+    // take the renderers' own locks and the trap's lock must never be held under those.
+    enum class Call { none, screen, window, close } call = Call::none;
+    int x = 0, y = 0, width = 0, height = 0;
+    {
+        // Reading the queue also reads errors, of EGL's requests too; the requests below wait
+        // for their replies, so no sync is needed to catch theirs.
+        kelmf_x11_error_trap_t trap(m_display, false);
+        if (XPending(m_display) == 0)
+            return 0;
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (event.type == ConfigureNotify) {
+            const XConfigureEvent& ev = event.xconfigure;
+            Window root = DefaultRootWindow(m_display);
+            KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has window config event %d win %d root %d\n", event.type,
+                    static_cast<int>(ev.window), static_cast<int>(root));
+            XWindowAttributes attrs;
+            if (ev.window == root) {
+                if (XGetWindowAttributes(m_display, root, &attrs)) {
+                    KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I screen config %dx%d callback %p\n", attrs.width,
+                            attrs.height, reinterpret_cast<void*>(m_screen_cb));
+                    call = Call::screen;
+                    width = attrs.width;
+                    height = attrs.height;
+                }
+            } else {
+                Window child;
+                XTranslateCoordinates(m_display, ev.window, root, 0, 0, &x, &y, &child);
+                if (XGetWindowAttributes(m_display, ev.window, &attrs)) {
+                    KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I window config %d.%d %dx%d\n", x, y, attrs.width,
+                            attrs.height);
+                    call = Call::window;
+                    width = attrs.width;
+                    height = attrs.height;
+                }
             }
-        } else {
-            int x = 0, y = 0;
-            Window child;
-            XTranslateCoordinates(m_display, ev.window, root, 0, 0, &x, &y, &child);
-            if (XGetWindowAttributes(m_display, ev.window, &attrs)) {
-                KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I window config %d.%d %dx%d\n", x, y, attrs.width, attrs.height);
-                if (m_window_cb)
-                    m_window_cb(x, y, attrs.width, attrs.height, m_window_user);
-            }
+        } else if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == m_wm_delete) {
+            KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
+            call = Call::close;
+        } else if (event.type == DestroyNotify && m_video != 0 && event.xdestroywindow.window == m_video) {
+            // A destroyed video window ends drawing as a closed one does.
+            m_video_gone = true;
+            KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
+            call = Call::close;
         }
-    } else if (event.type == ClientMessage && static_cast<Atom>(event.xclient.data.l[0]) == m_wm_delete) {
-        KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
+    }
+    switch (call) {
+    case Call::screen:
+        if (m_screen_cb)
+            m_screen_cb(width, height, m_screen_user);
+        break;
+    case Call::window:
+        if (m_window_cb)
+            m_window_cb(x, y, width, height, m_window_user);
+        break;
+    case Call::close:
         if (m_delete_cb)
             m_delete_cb(m_delete_user);
-    } else if (event.type == DestroyNotify && m_video != 0 && event.xdestroywindow.window == m_video) {
-        // A destroyed video window ends drawing as a closed one does.
-        m_video_gone = true;
-        KEL_LOG(KEL_DISPLAY_ON(4), "[KMFR]I has quit event %d\n", event.type);
-        if (m_delete_cb)
-            m_delete_cb(m_delete_user);
+        break;
+    case Call::none:
+        break;
     }
     return 1;
 }
