@@ -289,6 +289,9 @@ MainWindow::MainWindow(QWidget* parent)
     favouritesOverlay->setGeometry((W - (3 * TW + 2 * F)) / 2 - F, (H - overlayHeight) / 2, overlayWidth,
                                    overlayHeight);
     favouritesOverlay->hide();
+    // Full screen is only a wish to a window manager; without one the window would keep
+    // the form's size. Cover the screen ourselves.
+    setGeometry(screenRect);
     showFullScreen();
 
     tooltipLabel = new QLabel(this);

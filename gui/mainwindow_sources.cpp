@@ -6,11 +6,11 @@
 #include "gui/marqueelabel.h"
 #include "gui/ndisourcefinder.h"
 #include "gui/overlaywidget.h"
+#include "gui/popups.h"
 #include "gui/transparentlabel.h"
 #include "ui_mainwindow.h"
 
 #include <QGridLayout>
-#include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QSettings>
 
@@ -63,7 +63,7 @@ QString GetNDIVersion()
 bool MainWindow::initNDI()
 {
     if (!NDIlib_initialize()) {
-        QMessageBox::information(this, "Error", "Can not initialize NDI Lib", QMessageBox::Ok);
+        informCentred(this, "Error", "Can not initialize NDI Lib");
         return false;
     }
     finder = new NDISourceFinder;

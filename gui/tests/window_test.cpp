@@ -35,6 +35,28 @@ QRect edges(int left, int top, int right, int bottom)
     return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
+// Place and size of a window as the X server holds them (xwininfo), not as Qt believes.
+QRect xGeometry(WId id)
+{
+    const auto result = testsupport::runProcess({"xwininfo", "-id", std::to_string(id)});
+    int x = 0, y = 0, w = -1, h = -1;
+    for (const QString& line : QString::fromStdString(result.out).split('\n')) {
+        const QStringList parts = line.trimmed().split(':');
+        if (parts.size() != 2)
+            continue;
+        const int value = parts[1].trimmed().toInt();
+        if (parts[0] == "Absolute upper-left X")
+            x = value;
+        else if (parts[0] == "Absolute upper-left Y")
+            y = value;
+        else if (parts[0] == "Width")
+            w = value;
+        else if (parts[0] == "Height")
+            h = value;
+    }
+    return QRect(x, y, w, h);
+}
+
 bool hasCall(const std::vector<Argv>& calls, const Argv& wanted)
 {
     for (const Argv& call : calls)
@@ -373,6 +395,34 @@ private slots:
         QVERIFY(testsupport::waitFor([] {
             return hasCall(guitest::env().box->calls("systemctl"), Argv{"systemctl", "restart", "TarnvikRunner"});
         }));
+    }
+
+    void windowCoversTheScreenWithoutAWindowManager()
+    {
+        // The private X server runs no window manager: nothing but the program sizes it.
+        QCOMPARE(window->geometry(), QRect(0, 0, W, H));
+        QTRY_COMPARE_WITH_TIMEOUT(xGeometry(window->winId()), QRect(0, 0, W, H), 10000);
+    }
+
+    void pinDialogOpensInTheMiddleOfTheScreen()
+    {
+        window->slotClickedSecurityDisabled();
+        QRect placed;
+        QRect inServer;
+        whenDialogShows([&](MessageBox* box) {
+            placed = box->frameGeometry();
+            const QRect wanted((W - 600) / 2, (H - 370) / 2, 600, 370);
+            testsupport::waitFor([&] { return xGeometry(box->winId()) == wanted; }, std::chrono::seconds(10));
+            inServer = xGeometry(box->winId());
+            QTest::mouseClick(box->ui->btnDlgCancel, Qt::LeftButton);
+        });
+        window->slotClickedSecurityEnabled();
+        QCOMPARE(placed, QRect((W - 600) / 2, (H - 370) / 2, 600, 370));
+        QCOMPARE(inServer, placed);
+        // Cancel without OK leaves the default PIN unmatched: still locked; unlock for what follows.
+        QCOMPARE(window->settingsLocked, 1);
+        window->disableSettings(false);
+        window->settingsLocked = 0;
     }
 
     void backgroundPictureFollowsTheScreen()
