@@ -390,7 +390,6 @@ private slots:
         QCOMPARE(window->focusedTile, 0);
         QCOMPARE(window->chosenSlot, -1);
         QCOMPARE(window->playingSource, -1);
-        QCOMPARE(window->windowIcon().isNull(), QApplication::windowIcon().isNull());
         QVERIFY(window->finderThread.isRunning() || window->finder != nullptr);
         QVERIFY(testsupport::waitFor([] {
             return hasCall(guitest::env().box->calls("systemctl"), Argv{"systemctl", "restart", "TarnvikRunner"});
@@ -584,53 +583,59 @@ private slots:
 
     void optionButtonsSelectOneOfTheirGroup_data()
     {
-        QTest::addColumn<QString>("slot");
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QStringList>("others");
         QTest::addColumn<QString>("field");
         QTest::addColumn<int>("value");
-        QTest::newRow("encode") << "slotClickedOperationModeEncode" << "btnOperatingModeEncode"
-                                << QStringList{"btnOperatingModeDecode"} << "operationMode" << 0;
-        QTest::newRow("decode") << "slotClickedOperationModeDecode" << "btnOperatingModeDecode"
-                                << QStringList{"btnOperatingModeEncode"} << "operationMode" << 1;
-        QTest::newRow("back") << "slotClickedNoVideoSrcBehabiourBack" << "btnNoVideoSrcBehaviourBack"
+        QTest::newRow("encode") << "btnOperatingModeEncode" << QStringList{"btnOperatingModeDecode"} << "operationMode"
+                                << 0;
+        QTest::newRow("decode") << "btnOperatingModeDecode" << QStringList{"btnOperatingModeEncode"} << "operationMode"
+                                << 1;
+        QTest::newRow("back") << "btnNoVideoSrcBehaviourBack"
                               << QStringList{"btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourCustom"}
                               << "noVideoSourceBehaviour" << 1;
-        QTest::newRow("custom") << "slotClickedNoVideoSrcBehabiourCustom" << "btnNoVideoSrcBehaviourCustom"
+        QTest::newRow("custom") << "btnNoVideoSrcBehaviourCustom"
                                 << QStringList{"btnNoVideoSrcBehaviourStandard", "btnNoVideoSrcBehaviourBack"}
                                 << "noVideoSourceBehaviour" << 2;
-        QTest::newRow("standard") << "slotClickedNoVideoSrcBehabiourStandard" << "btnNoVideoSrcBehaviourStandard"
+        QTest::newRow("standard") << "btnNoVideoSrcBehaviourStandard"
                                   << QStringList{"btnNoVideoSrcBehaviourBack", "btnNoVideoSrcBehaviourCustom"}
                                   << "noVideoSourceBehaviour" << 0;
-        QTest::newRow("dante off") << "slotClickedDanteAudioDisable" << "btnDanteAudioDisable"
-                                   << QStringList{"btnDanteAudioEnable"} << "danteAudio" << 1;
-        QTest::newRow("dante on") << "slotClickedDanteAudioEnable" << "btnDanteAudioEnable"
-                                  << QStringList{"btnDanteAudioDisable"} << "danteAudio" << 0;
-        QTest::newRow("static") << "slotClickedIPConfigurationStatic" << "btnIPConfigurationStatic"
-                                << QStringList{"btnIPConfigurationDhcp"} << "ipConfigChosen" << 1;
-        QTest::newRow("dhcp") << "slotClickedIPConfigurationDhcp" << "btnIPConfigurationDhcp"
-                              << QStringList{"btnIPConfigurationStatic"} << "ipConfigChosen" << 0;
+        QTest::newRow("dante off") << "btnDanteAudioDisable" << QStringList{"btnDanteAudioEnable"} << "danteAudio" << 1;
+        QTest::newRow("dante on") << "btnDanteAudioEnable" << QStringList{"btnDanteAudioDisable"} << "danteAudio" << 0;
+        QTest::newRow("static") << "btnIPConfigurationStatic" << QStringList{"btnIPConfigurationDhcp"}
+                                << "ipConfigChosen" << 1;
+        QTest::newRow("dhcp") << "btnIPConfigurationDhcp" << QStringList{"btnIPConfigurationStatic"}
+                              << "ipConfigChosen" << 0;
     }
 
     void optionButtonsSelectOneOfTheirGroup()
     {
-        QFETCH(QString, slot);
         QFETCH(QString, chosen);
         QFETCH(QStringList, others);
         QFETCH(QString, field);
         QFETCH(int, value);
-        // Through the button itself, as a user would.
+        int* const fields[] = {&window->operationMode, &window->noVideoSourceBehaviour, &window->danteAudio,
+                               &window->ipConfigChosen};
+        const QStringList fieldNames = {"operationMode", "noVideoSourceBehaviour", "danteAudio", "ipConfigChosen"};
+        int* recorded = fields[fieldNames.indexOf(field)];
+        // Start from a state that only the button's own slot can turn into the expected one.
+        window->disableSettings(false);
+        *recorded = -7;
+        widget(qPrintable(chosen))->setStyleSheet("before");
+        for (const QString& other : others)
+            widget(qPrintable(other))->setStyleSheet("before");
+        window->ui->lblCurOperatingMode->setText("before");
+        // Through the button itself, as a user would; nothing else calls the slot.
         QTest::mouseClick(widget(qPrintable(chosen)), Qt::LeftButton);
-        QVERIFY(QMetaObject::invokeMethod(window.get(), qPrintable(slot)));
         QCOMPARE(widget(qPrintable(chosen))->styleSheet(), strBtnEnableStyle);
         for (const QString& other : others)
             QCOMPARE(widget(qPrintable(other))->styleSheet(), strBtnDisableStyle);
-        const int fields[] = {window->operationMode, window->noVideoSourceBehaviour, window->danteAudio,
-                              window->ipConfigChosen};
-        const QStringList fieldNames = {"operationMode", "noVideoSourceBehaviour", "danteAudio", "ipConfigChosen"};
-        QCOMPARE(fields[fieldNames.indexOf(field)], value);
+        QCOMPARE(*recorded, value);
         if (field == "operationMode")
             QCOMPARE(window->ui->lblCurOperatingMode->text(), QString(value == 0 ? "Encode" : "Decode"));
+        else
+            QCOMPARE(window->ui->lblCurOperatingMode->text(), QString("before"));
+        window->ui->lblCurOperatingMode->setText(window->operationMode == 0 ? "Encode" : "Decode");
     }
 
     void pinFieldShowsAndHidesItsText()
