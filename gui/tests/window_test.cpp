@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QSet>
 #include <QToolBar>
 #include <QStackedWidget>
 #include <QTest>
@@ -556,12 +557,13 @@ private slots:
             {"lineEditPIN", edges(440, 695, W - 926, 734)},
             {"btnPINShow", edges(W - 975, 695, W - 936, 734)},
         };
+        // Where the small layout fits the screen it is taken as it is; on narrower or lower
+        // screens settingsPageFitsTheScreen checks what replaces it.
+        const bool fits = W >= 1874 && H >= 946;
         for (const Row& row : rows) {
-            QWidget* w = widget(row.name);
-            if (row.rect.isValid())
-                QCOMPARE(w->geometry(), row.rect);
-            else  // the field is narrower than nothing on this screen: only its place is defined
-                QCOMPARE(w->pos(), row.rect.topLeft());
+            if (!fits && row.name != QString("lblLogoSetting"))
+                continue;
+            QCOMPARE(widget(row.name)->geometry(), row.rect);
         }
         const QString font = "font-family:Lato;font-weight:bold;font-size:24px;";
         QCOMPARE(strBtnEnableStyle, "QPushButton {color:#ffffff;background-color:#22b24c;border-radius:20px;" + font +
@@ -579,6 +581,56 @@ private slots:
                      "}QComboBox::drop-down { width:40px; height:40px; border-width: 0px;}"
                      "QComboBox::down-arrow { width:12px; height:12;image: url(:/icons/down_arrow);}");
         QCOMPARE(widget("btnRestartVideo")->styleSheet(), strBtnEnableStyle);
+    }
+
+    void settingsPageFitsTheScreen()
+    {
+        if (W > 1920)
+            QSKIP("the large set keeps the form's places, drawn for 3840 px");
+        QWidget* page = window->ui->stackedPageSetting;
+        window->ui->stackedWidget->setCurrentIndex(1);
+        QCOMPARE(page->geometry(), QRect(0, 0, W, H));
+        // Every shown widget of the page: a size of its own, inside its parent, clear of its
+        // shown siblings (the eye lies over the PIN field on purpose), its text room enough.
+        QList<QWidget*> shown;
+        for (QWidget* w : page->findChildren<QWidget*>())
+            if (w->isVisibleTo(page) && w->parentWidget() != nullptr && !w->isWindow() &&
+                !w->parentWidget()->inherits("QComboBox") && !w->inherits("QComboBoxPrivateContainer"))
+                shown.append(w);
+        QVERIFY(shown.size() > 40);
+        auto named = [](QWidget* w) { return qPrintable(w->objectName() + " in " + w->parentWidget()->objectName()); };
+        const QSet<QString> layoutFree = {"stackedPageSetting", "frmStatusSection_setting", "frmSettingSection_setting"};
+        for (QWidget* w : shown) {
+            if (!layoutFree.contains(w->parentWidget()->objectName()))
+                continue;  // inner parts of a control, laid out by the control
+            QVERIFY2(w->width() > 0 && w->height() > 0, named(w));
+            QVERIFY2(QRect(QPoint(0, 0), w->parentWidget()->size()).contains(w->geometry()),
+                     qPrintable(QString(named(w)) + QString(" at %1,%2 %3x%4 in %5x%6")
+                                                        .arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())
+                                                        .arg(w->parentWidget()->width()).arg(w->parentWidget()->height())));
+            w->ensurePolished();
+            const QFontMetrics metrics(w->font());
+            if (auto* button = qobject_cast<QPushButton*>(w); button != nullptr && !button->text().isEmpty())
+                QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(), named(w));
+            // The titles of the controls too; the status values are read, not used, and may clip.
+            if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && label->parentWidget() == window->ui->frmSettingSection_setting)
+                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), named(w));
+            if (w->inherits("QLineEdit") || w->inherits("QComboBox"))
+                QVERIFY2(metrics.horizontalAdvance("255.255.255.255") + 16 <= w->width(), named(w));
+            for (QWidget* other : shown) {
+                if (other == w || other->parentWidget() != w->parentWidget())
+                    continue;
+                const QSet<QString> pair = {w->objectName(), other->objectName()};
+                if (pair == QSet<QString>{"lineEditPIN", "btnPINShow"})
+                    continue;
+                QVERIFY2(!w->geometry().intersects(other->geometry()),
+                         qPrintable(QString(named(w)) + " covers " + other->objectName()));
+            }
+        }
+        // The eye keeps to the right end of the PIN field.
+        QVERIFY(window->ui->lineEditPIN->geometry().contains(window->ui->btnPINShow->geometry()));
+        QCOMPARE(window->ui->btnPINShow->geometry().right(), window->ui->lineEditPIN->geometry().right() - 10);
+        window->ui->stackedWidget->setCurrentIndex(0);
     }
 
     void optionButtonsSelectOneOfTheirGroup_data()
