@@ -10,6 +10,8 @@
 #include "gui/transparentlabel.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSignalMapper>
+#include <QStyledItemDelegate>
 
 int screen_width = 0;
 int screen_height = 0;
@@ -381,6 +384,17 @@ MainWindow::MainWindow(QWidget* parent)
 
     if (small)
         fitSettingsToScreen();
+    // The drop-down lists are windows of their own, outside the combo boxes' style sheets:
+    // without these they draw their text on whatever lies below them.
+    // The list's own delegate, so that its items take these colours and not the box's.
+    for (QComboBox* combo : {ui->comboScreenResolution, ui->comboDisplayMode}) {
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
+        combo->view()->window()->setStyleSheet(
+            "QFrame{background-color:#121212;border:none;}"
+            "QAbstractItemView{background-color:#121212;color:#ffffff;selection-background-color:#22b24c;"
+            "selection-color:#ffffff;outline:0;" +
+            fontText + "}QAbstractItemView::item{padding:4px 8px;}");
+    }
 
     loadStateForSettings();
 

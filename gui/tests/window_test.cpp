@@ -23,6 +23,11 @@
 #include <QToolBar>
 #include <QStackedWidget>
 #include <QTest>
+#include <QToolTip>
+#include <QWindow>
+#include <QScreen>
+#include <QHash>
+#include <QAbstractItemView>
 
 #include <functional>
 #include <memory>
@@ -907,6 +912,90 @@ private slots:
         QVERIFY(!window->eventFilter(window->ui->lblVideoWindow, &move));
         QVERIFY(!window->eventFilter(window->ui->lblForMouse, &move));
         QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+    }
+
+    void popupsDrawTheirOwnOpaqueBackground()
+    {
+        // A loud backdrop under every popup: whatever of it shows through was not drawn.
+        const QColor loud(255, 0, 255);
+        QWidget backdrop(nullptr, Qt::FramelessWindowHint);
+        backdrop.setAutoFillBackground(true);
+        QPalette palette = backdrop.palette();
+        palette.setColor(QPalette::Window, loud);
+        backdrop.setPalette(palette);
+        backdrop.setGeometry(0, 0, W, H);
+        backdrop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&backdrop));
+
+        // Colours of what the X server shows in rect, most frequent first.
+        auto colours = [](const QRect& rect) {
+            QTest::qWait(200);
+            const QImage shot = QGuiApplication::primaryScreen()
+                                    ->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height())
+                                    .toImage();
+            QHash<QRgb, int> counts;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    ++counts[shot.pixel(x, y) & 0xffffff];
+            return counts;
+        };
+        auto mostFrequent = [](const QHash<QRgb, int>& counts) {
+            QRgb best = 0;
+            for (auto it = counts.begin(); it != counts.end(); ++it)
+                if (it.value() > counts.value(best))
+                    best = it.key();
+            return best;
+        };
+
+        // The tooltip of a long source name, as its row shows it on hover.
+        const QString longName = "A-VERY-LONG-MACHINE-NAME-FOR-THE-STUDIO (Program output with a long stream name)";
+        window->refreshTimer.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->finderThread.isRunning(), 30000);
+        QCoreApplication::sendPostedEvents();
+        window->slotAddNDISources({longName}, {"10.0.0.9:5961"});
+        MarqueeLabel* row = window->nameLabels[0];
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(row, &enter);
+        QCOMPARE(row->toolTip(), longName);
+        QToolTip::showText(QPoint(W / 8, H / 8), row->toolTip(), row);
+        QWidget* tip = nullptr;
+        QTRY_VERIFY((tip = [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->inherits("QTipLabel") && top->isVisible())
+                    return top;
+            return static_cast<QWidget*>(nullptr);
+        }()) != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(tip));
+        // Opaque also where a compositor would honour a window opacity.
+        const auto opacity = testsupport::runProcess(
+            {"xprop", "-id", std::to_string(tip->windowHandle()->winId()), "_NET_WM_WINDOW_OPACITY"});
+        QVERIFY2(opacity.out.find("not found") != std::string::npos || opacity.out.find("4294967295") != std::string::npos,
+                 (opacity.out + opacity.err).c_str());
+        const QHash<QRgb, int> tipColours = colours(tip->frameGeometry());
+        QCOMPARE(tipColours.value(loud.rgb() & 0xffffff), 0);
+        QCOMPARE(mostFrequent(tipColours), QRgb(0x222222));
+        QVERIFY(tipColours.value(0xffffff) > 50);
+        QVERIFY(tip->isVisible());
+        QToolTip::hideText();
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(row, &leave);
+
+        // The screen-mode drop-down list.
+        QComboBox* combo = window->ui->comboScreenResolution;
+        combo->clear();
+        combo->addItems({"1920x1080p60", "1920x1080p50", "3840x2160p30"});
+        combo->setEnabled(true);
+        window->ui->stackedWidget->setCurrentIndex(1);
+        combo->showPopup();
+        QWidget* list = combo->view()->window();
+        QTRY_VERIFY(list->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(list));
+        const QHash<QRgb, int> listColours = colours(list->frameGeometry());
+        QCOMPARE(listColours.value(loud.rgb() & 0xffffff), 0);
+        QVERIFY(listColours.value(0x121212) > list->width() * list->height() / 2);
+        QVERIFY(listColours.value(0xffffff) > 50);
+        combo->hidePopup();
+        window->ui->stackedWidget->setCurrentIndex(0);
     }
 
     void f1EndsTheEventLoop()
