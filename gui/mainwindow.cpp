@@ -10,6 +10,8 @@
 #include "gui/transparentlabel.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSignalMapper>
+#include <QStyledItemDelegate>
 
 int screen_width = 0;
 int screen_height = 0;
@@ -177,6 +180,136 @@ void MainWindow::layOutSmallSettings(const QString& fontText)
         button->setStyleSheet(strBtnDisableStyle);
 }
 
+// The small layout's columns come from the screen width and its rows from fixed places;
+// below about 1874 x 946 they run into each other, past the frame or to negative widths.
+// There the same rows and columns are spread over what the screen has: the frames side by
+// side (or one above the other on a portrait screen), columns and row pitch clamped so
+// that every control keeps a positive size and none covers another.
+void MainWindow::fitSettingsToScreen()
+{
+    const int W = screen_width;
+    const int H = screen_height;
+    const bool narrow = W < 1874;
+    const bool low = H < 946;
+    if (!narrow && !low)
+        return;
+    Ui_MainWindow* u = ui;
+    QFrame* statusFrame = u->frmStatusSection_setting;
+    QFrame* settingsFrame = u->frmSettingSection_setting;
+
+    // Frames: the page keeps its 30 px margins and the 30 px gap between them.
+    const int top = 125;
+    if (narrow && H > W) {
+        const int statusHeight = qMin(812, (H - 31 - top - 30) / 2);
+        statusFrame->setGeometry(edges(30, top, W - 31, top + statusHeight - 1));
+        settingsFrame->setGeometry(edges(30, top + statusHeight + 30, W - 31, H - 31));
+    } else if (narrow) {
+        // Shared in the proportion the two frames have at 1920 px (760 : 1069).
+        const int both = W - 91;
+        const int statusWidth = both * 760 / 1829;
+        statusFrame->setGeometry(edges(30, top, 30 + statusWidth - 1, H - 31));
+        settingsFrame->setGeometry(edges(30 + statusWidth + 30, top, W - 31, H - 31));
+    }
+    const int SW = statusFrame->width();
+    const int SH = statusFrame->height();
+    const int FW = settingsFrame->width();
+    const int FH = settingsFrame->height();
+
+    // Status frame: ten rows from 110 down, the two restart buttons against the bottom.
+    const int statusTitle = narrow ? qBound(120, SW * 55 / 100, 400) : 400;
+    const int valueLeft = 40 + statusTitle;
+    const int valueRight = narrow ? qMin(valueLeft + 244, SW - 21) : 684;
+    const int pitch = qMin(55, (SH - 247) / 10);
+    const int rowHeight = qMin(40, pitch - 4);
+    QLabel* const statusRows[10][2] = {
+        {u->lblCurScreenNameTitle_setting, u->lblCurScreenName},
+        {u->lblCurIPAddressTitle_setting, u->lblCurIPAddress},
+        {u->lblCurIPConfigurationTitle_setting, u->lblCurIPConfiguration},
+        {u->lblCurOperatingModeTitle_setting, u->lblCurOperatingMode},
+        {u->lblCurScreenResolutionTitle_setting, u->lblCurScreenResolution},
+        {u->lblCurNDIDecodeResolutionTitle_setting, u->lblCurNDIDecodeResolution},
+        {u->lblCurNDIEncodeResolutionTitle_setting, u->lblCurNDIEncodeResolution},
+        {u->lblCurSerialNumberTitle_setting, u->lblCurSerialNumber},
+        {u->lblCurAppVersionTitle_setting, u->lblCurAppVersion},
+        {u->lblCurNDILibVersionTitle_setting, u->lblCurNDILibVersion},
+    };
+    for (int k = 0; k < 10; ++k) {
+        const int y = 110 + pitch * k;
+        statusRows[k][0]->setGeometry(edges(40, y, valueLeft - 1, y + rowHeight - 1));
+        statusRows[k][1]->setGeometry(edges(valueLeft, y, valueRight, y + rowHeight - 1));
+    }
+    const int restartRight = 40 + qMin(230, SW - 60) - 1;
+    u->btnRestartDevice->setGeometry(edges(40, SH - 136, restartRight, SH - 97));
+    u->btnRestartVideo->setGeometry(edges(40, SH - 81, restartRight, SH - 42));
+    for (QLabel* title : {u->lblStatusSectionTitle_setting, u->lblSettingSectionTitle_setting}) {
+        const int frameWidth = title->parentWidget()->width();
+        title->setGeometry(edges(40, 40, 40 + qMin(400, frameWidth - 60) - 1, 79));
+    }
+
+    // Settings frame: a title column, then three button columns that the fields span.
+    int titleRight = 439;
+    int columns[3][2] = {{440, 609}, {632, 801}, {824, 993}};
+    int fieldRight = 994;
+    if (narrow) {
+        // The title column as wide as its longest shown title, in the small set's font.
+        QFont font("Lato");
+        font.setBold(true);
+        font.setPixelSize(24);
+        const QFontMetrics metrics(font);
+        int longest = 0;
+        for (QLabel* title : settingsFrame->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!title->isHidden() && title != u->lblSettingSectionTitle_setting)
+                longest = qMax(longest, metrics.horizontalAdvance(title->text()));
+        const int titleWidth = qBound(120, longest + 12, qMin(400, FW * 45 / 100));
+        const int controls = FW - 40 - titleWidth - 20;
+        const int gap = qBound(4, controls / 25, 22);
+        const int button = qMin(170, (controls - 2 * gap) / 3);
+        titleRight = 40 + titleWidth - 1;
+        for (int c = 0; c < 3; ++c) {
+            columns[c][0] = titleRight + 1 + c * (button + gap);
+            columns[c][1] = columns[c][0] + button - 1;
+        }
+        fieldRight = columns[2][1];
+    }
+    // Rows keep their order and their places relative to each other, squeezed to the height.
+    const double squeeze = qMin(1.0, (FH - 20 - 40 - 110) / 585.0);
+    const int height = squeeze < 1.0 ? qMin(40, int(55 * squeeze) - 4) : 40;
+    auto place = [&](QWidget* w, int left, int right) {
+        if (!narrow) {
+            left = w->x();
+            right = w->geometry().right();
+        }
+        const int y = 110 + int((w->y() - 110) * squeeze);
+        w->setGeometry(edges(left, y, right, y + height - 1));
+    };
+    for (QLabel* title : {u->lblOperationTitle_setting, u->lblOperationModeTitle_setting,
+                          u->lblScreenResolutionTitle_setting, u->lblDisplayModeTitle_setting,
+                          u->lblNoVideoSrcBehaviourTitle_setting, u->lblDanteAudioTitle_setting,
+                          u->lblNetworkTitle_setting, u->lblScreenNameTitle_setting,
+                          u->lblIPConfigurationTitle_setting, u->lblIPAddressTitle_setting,
+                          u->lblIPSubnetTitle_setting, u->lblIPGatewayTitle_setting, u->lblSecurityTitle_setting,
+                          u->lblPINTitle_setting})
+        place(title, 40, titleRight);
+    const struct {
+        QPushButton* button;
+        int column;
+    } choices[] = {{u->btnOperatingModeEncode, 0},         {u->btnOperatingModeDecode, 1},
+                   {u->btnNoVideoSrcBehaviourStandard, 0}, {u->btnNoVideoSrcBehaviourBack, 1},
+                   {u->btnNoVideoSrcBehaviourCustom, 2},   {u->btnDanteAudioEnable, 0},
+                   {u->btnDanteAudioDisable, 1},           {u->btnIPConfigurationDhcp, 0},
+                   {u->btnIPConfigurationStatic, 1},       {u->btnSecurityEnabled, 0},
+                   {u->btnSecurityDisabled, 2}};
+    for (const auto& choice : choices)
+        place(choice.button, columns[choice.column][0], columns[choice.column][1]);
+    for (QWidget* field : {static_cast<QWidget*>(u->comboScreenResolution), static_cast<QWidget*>(u->comboDisplayMode),
+                           static_cast<QWidget*>(u->lineEditScreenName), static_cast<QWidget*>(u->lineEditIPAddress),
+                           static_cast<QWidget*>(u->lineEditIPSubnet), static_cast<QWidget*>(u->lineEditIPGateway),
+                           static_cast<QWidget*>(u->lineEditPIN)})
+        place(field, columns[0][0], fieldRight);
+    // The eye sits over the right end of the PIN field, as on a wide screen.
+    place(u->btnPINShow, fieldRight - 9 - height, fieldRight - 10);
+}
+
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
@@ -249,6 +382,20 @@ MainWindow::MainWindow(QWidget* parent)
                            static_cast<QWidget*>(ui->lineEditPIN), static_cast<QWidget*>(ui->btnPINShow)})
         lower->move(lower->x(), lower->y() - m.rowShift);
 
+    if (small)
+        fitSettingsToScreen();
+    // The drop-down lists are windows of their own, outside the combo boxes' style sheets:
+    // without these they draw their text on whatever lies below them.
+    // The list's own delegate, so that its items take these colours and not the box's.
+    for (QComboBox* combo : {ui->comboScreenResolution, ui->comboDisplayMode}) {
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
+        combo->view()->window()->setStyleSheet(
+            "QFrame{background-color:#121212;border:none;}"
+            "QAbstractItemView{background-color:#121212;color:#ffffff;selection-background-color:#22b24c;"
+            "selection-color:#ffffff;outline:0;" +
+            fontText + "}QAbstractItemView::item{padding:4px 8px;}");
+    }
+
     loadStateForSettings();
 
     ui->stackedWidget->setGeometry(screenRect);
@@ -289,6 +436,9 @@ MainWindow::MainWindow(QWidget* parent)
     favouritesOverlay->setGeometry((W - (3 * TW + 2 * F)) / 2 - F, (H - overlayHeight) / 2, overlayWidth,
                                    overlayHeight);
     favouritesOverlay->hide();
+    // Full screen is only a wish to a window manager; without one the window would keep
+    // the form's size. Cover the screen ourselves.
+    setGeometry(screenRect);
     showFullScreen();
 
     tooltipLabel = new QLabel(this);

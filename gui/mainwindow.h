@@ -143,6 +143,7 @@ public:
 
 private:
     void layOutSmallSettings(const QString& fontText);
+    void fitSettingsToScreen();
     void clickedTileSlot(int tile);
     void selectFavouritePage(int page);
 };

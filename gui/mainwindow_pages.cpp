@@ -3,6 +3,7 @@
 #include "gui/mainwindow.h"
 #include "gui/messagebox.h"
 #include "gui/overlaywidget.h"
+#include "gui/popups.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -169,6 +170,7 @@ void MainWindow::slotClickedSecurityEnabled()
         return;
     MessageBox dialog(this);
     dialog.expectedPIN = ui->lineEditPIN->text();
+    centreOnScreen(&dialog, this);
     dialog.exec();
     if (dialog.enteredPIN == ui->lineEditPIN->text()) {
         ui->btnSecurityEnabled->setStyleSheet(strBtnEnableStyle);

@@ -6,11 +6,11 @@
 #include "gui/marqueelabel.h"
 #include "gui/ndisourcefinder.h"
 #include "gui/overlaywidget.h"
+#include "gui/popups.h"
 #include "gui/transparentlabel.h"
 #include "ui_mainwindow.h"
 
 #include <QGridLayout>
-#include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QSettings>
 
@@ -36,7 +36,10 @@ QString starStyle(bool favourite)
 QString nameStyle(bool favourite)
 {
     const QString size = QString::number(smallScreen() ? 24 : 48);
-    const QString tip = "QToolTip{color:#ffffff;border:1px;border-radius:5px;font:bold 30px Lato;opacity:150;} ";
+    // A tooltip is a window of its own: without a background of its own it shows whatever
+    // lies below it. The side bar's background under the white text.
+    const QString tip = "QToolTip{color:#ffffff;background-color:#222222;border:1px;border-radius:5px;font:bold 30px "
+                        "Lato;opacity:255;} ";
     if (favourite)
         return tip + "QLabel{color:#22b24c;font-family:Lato;font-weight:bold;font-size:" + size +
                "px;}QLabel:hover{color:#22b24c;}";
@@ -73,7 +76,7 @@ QString GetNDIVersion()
 bool MainWindow::initNDI()
 {
     if (!NDIlib_initialize()) {
-        QMessageBox::information(this, "Error", "Can not initialize NDI Lib", QMessageBox::Ok);
+        informCentred(this, "Error", "Can not initialize NDI Lib");
         return false;
     }
     finder = new NDISourceFinder;

@@ -1,6 +1,6 @@
 #include "gui/ndisourcefinder.h"
 
-#include <QMessageBox>
+#include "gui/popups.h"
 
 #include <chrono>
 
@@ -9,7 +9,7 @@ NDISourceFinder::NDISourceFinder(QObject* parent)
 {
     findInstance = NDIlib_find_create_v2(nullptr);
     if (findInstance == nullptr)
-        QMessageBox::information(nullptr, "Error", "Can not create NDI finder", QMessageBox::Ok);
+        informCentred(nullptr, "Error", "Can not create NDI finder");
 }
 
 NDISourceFinder::~NDISourceFinder()

@@ -103,13 +103,18 @@ class DataTest : public QObject {
 public:
     std::unique_ptr<MainWindow> window;
 
-    void answerMessageBox()
+    // Accepts the next modal message box; where it was placed goes to placed, if given.
+    void answerMessageBox(QRect* placed = nullptr, QString* text = nullptr)
     {
         auto* poll = new QTimer(this);
-        connect(poll, &QTimer::timeout, this, [poll] {
+        connect(poll, &QTimer::timeout, this, [poll, placed, text] {
             if (auto* boxWidget = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 poll->stop();
                 poll->deleteLater();
+                if (placed != nullptr)
+                    *placed = boxWidget->frameGeometry();
+                if (text != nullptr)
+                    *text = boxWidget->text();
                 boxWidget->accept();
             }
         });
@@ -597,6 +602,38 @@ private slots:
         QVERIFY(!lost.found);
         setenv("TARNVIK_NDI_SCENARIO", saved.c_str(), 1);
         ndi_standin_reset();
+    }
+
+    void errorBoxesOpenInTheMiddleOfTheScreen_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("library") << R"json({"initialize": false})json" << "Can not initialize NDI Lib";
+        QTest::newRow("finder") << R"json({"find_create": false})json" << "Can not create NDI finder";
+    }
+
+    void errorBoxesOpenInTheMiddleOfTheScreen()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, message);
+        box().writeFile("/tmp/failing.json", scenario.toStdString());
+        const std::string saved = std::getenv("TARNVIK_NDI_SCENARIO");
+        setenv("TARNVIK_NDI_SCENARIO", box().path("/tmp/failing.json").c_str(), 1);
+        ndi_standin_reset();
+        QRect placed;
+        QString shown;
+        answerMessageBox(&placed, &shown);
+        if (message.contains("Lib"))
+            QVERIFY(!window->initNDI());
+        else
+            NDISourceFinder lost;
+        setenv("TARNVIK_NDI_SCENARIO", saved.c_str(), 1);
+        ndi_standin_reset();
+        QCOMPARE(shown, message);
+        const int W = guitest::env().width;
+        const int H = guitest::env().height;
+        QVERIFY(placed.isValid());
+        QCOMPARE(placed.topLeft(), QPoint((W - placed.width()) / 2, (H - placed.height()) / 2));
     }
 
     void chosenSourceReachesARunningPlayer()

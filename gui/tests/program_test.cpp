@@ -7,8 +7,12 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using testsupport::Argv;
 
@@ -81,6 +85,62 @@ TEST_F(DecoderUiProgram, StartsThePlayerServiceAndQuitsCleanlyDuringDiscovery)
     EXPECT_NE(ndiCalls.find("NDIlib_find_create_v2"), std::string::npos) << ndiCalls;
     // The run never saw a source: no list reached the window, so no source-list file was written.
     EXPECT_FALSE(box->exists("/etc/tarnvik_ndi_src.json"));
+}
+
+TEST_F(DecoderUiProgram, WindowCarriesTheApplicationIcon)
+{
+    testsupport::Process ui({testsupport::binaryPath("gui/decoder-ui")},
+                            environment(R"json({"sources": []})json"));
+    const auto found = testsupport::runProcess(
+        {"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tarnvik$"}, {}, std::chrono::seconds(20));
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    const std::string window = found.out.substr(0, found.out.find('\n'));
+
+    // What the X server holds: width, height, then one ARGB cardinal per pixel.
+    const auto property = testsupport::runProcess(
+        {"xprop", "-len", "16777216", "-id", window, "-f", "_NET_WM_ICON", "32c", "=$0+\\n", "_NET_WM_ICON"});
+    ASSERT_EQ(property.exitCode, 0) << property.err;
+    std::vector<uint32_t> cardinals;
+    const std::string& text = property.out;
+    for (size_t at = text.find('='); at != std::string::npos && at < text.size();) {
+        at = text.find_first_of("0123456789", at);
+        if (at == std::string::npos)
+            break;
+        size_t end = 0;
+        cardinals.push_back(static_cast<uint32_t>(std::stoul(text.substr(at), &end)));
+        at += end;
+    }
+    ASSERT_GE(cardinals.size(), 2u) << text.substr(0, 200);
+    const uint32_t w = cardinals[0];
+    const uint32_t h = cardinals[1];
+    ASSERT_EQ(cardinals.size(), 2 + size_t(w) * h);
+
+    // The icon file decoded by ImageMagick at that size, RGBA bytes.
+    const auto decoded = testsupport::runProcess(
+        {"convert", testsupport::sourcePath("gui/resources/icons/appicon.png"), "-resize",
+         std::to_string(w) + "x" + std::to_string(h) + "!", "-depth", "8", "rgba:-"});
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+    ASSERT_EQ(decoded.out.size(), size_t(w) * h * 4);
+    size_t differing = 0;
+    size_t opaque = 0;
+    for (size_t i = 0; i < size_t(w) * h; ++i) {
+        const auto* p = reinterpret_cast<const unsigned char*>(decoded.out.data()) + 4 * i;
+        const uint32_t argb = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        const uint32_t got = cardinals[2 + i];
+        opaque += (got >> 24) == 0xff;
+        // Compared premultiplied: the colour of a nearly transparent edge pixel is rounding.
+        const int alpha = int(argb >> 24);
+        const int gotAlpha = int(got >> 24);
+        bool same = std::abs(alpha - gotAlpha) <= 2;
+        for (int shift = 0; shift < 24 && same; shift += 8)
+            same = std::abs(int((argb >> shift) & 0xff) * alpha / 255 - int((got >> shift) & 0xff) * gotAlpha / 255) <= 2;
+        differing += !same;
+    }
+    EXPECT_GT(opaque, size_t(w) * h / 2);
+    EXPECT_EQ(differing, 0u);
+
+    EXPECT_EQ(sendKey("F1").exitCode, 0);
+    EXPECT_EQ(ui.wait(std::chrono::seconds(30)).exitCode, 0);
 }
 
 } // namespace
