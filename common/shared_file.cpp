@@ -10,20 +10,6 @@
 
 namespace {
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Temporary file beside path, then rename over it. False (errno set) leaves path as it
 // was; *owner_kept false means only the old file's owner stood in the way.
 bool replaceByRename(const std::string& path, std::string_view bytes, const struct stat* old, bool keep_owner,
@@ -41,7 +27,7 @@ bool replaceByRename(const std::string& path, std::string_view bytes, const stru
         ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
         *owner_kept = ok;
     }
-    ok = ok && writeAll(fd, bytes);
+    ok = ok && writeAllBytes(fd, bytes);
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
@@ -57,7 +43,7 @@ bool writeInPlace(const std::string& path, std::string_view bytes)
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    const bool written = writeAll(fd, bytes);
+    const bool written = writeAllBytes(fd, bytes);
     const int saved = errno;
     const bool closed = ::close(fd) == 0;
     if (!written)
@@ -89,4 +75,18 @@ bool writeSharedFile(const std::string& path, std::string_view bytes)
     }
     std::fprintf(stderr, "Cannot write %s: %s\n", path.c_str(), std::strerror(reason));
     return false;
+}
+
+bool writeAllBytes(int fd, std::string_view bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }

@@ -17,3 +17,7 @@
 // in place, through the link. A write that fails both ways prints one line
 // "Cannot write <path>: <reason>" on standard error, debug switch or not.
 bool writeSharedFile(const std::string& path, std::string_view bytes);
+
+// Writes all of bytes to the descriptor, going on after short writes and EINTR; false
+// (errno set) when the descriptor refuses.
+bool writeAllBytes(int fd, std::string_view bytes);

@@ -73,6 +73,23 @@ const char* const kScrollStyle =
 
 } // namespace
 
+// The status rows of the settings page, title and value, top to bottom.
+std::array<std::array<QLabel*, 2>, 10> MainWindow::settingsStatusRows() const
+{
+    return {{
+        {{ui->lblCurScreenNameTitle_setting, ui->lblCurScreenName}},
+        {{ui->lblCurIPAddressTitle_setting, ui->lblCurIPAddress}},
+        {{ui->lblCurIPConfigurationTitle_setting, ui->lblCurIPConfiguration}},
+        {{ui->lblCurOperatingModeTitle_setting, ui->lblCurOperatingMode}},
+        {{ui->lblCurScreenResolutionTitle_setting, ui->lblCurScreenResolution}},
+        {{ui->lblCurNDIDecodeResolutionTitle_setting, ui->lblCurNDIDecodeResolution}},
+        {{ui->lblCurNDIEncodeResolutionTitle_setting, ui->lblCurNDIEncodeResolution}},
+        {{ui->lblCurSerialNumberTitle_setting, ui->lblCurSerialNumber}},
+        {{ui->lblCurAppVersionTitle_setting, ui->lblCurAppVersion}},
+        {{ui->lblCurNDILibVersionTitle_setting, ui->lblCurNDILibVersion}},
+    }};
+}
+
 void MainWindow::layOutSmallSettings(const QString& fontText)
 {
     const int W = screen_width;
@@ -86,18 +103,7 @@ void MainWindow::layOutSmallSettings(const QString& fontText)
     u->lblStatusSectionTitle_setting->setGeometry(edges(40, 40, 439, 79));
     u->lblSettingSectionTitle_setting->setGeometry(edges(40, 40, 439, 79));
 
-    QLabel* const statusRows[10][2] = {
-        {u->lblCurScreenNameTitle_setting, u->lblCurScreenName},
-        {u->lblCurIPAddressTitle_setting, u->lblCurIPAddress},
-        {u->lblCurIPConfigurationTitle_setting, u->lblCurIPConfiguration},
-        {u->lblCurOperatingModeTitle_setting, u->lblCurOperatingMode},
-        {u->lblCurScreenResolutionTitle_setting, u->lblCurScreenResolution},
-        {u->lblCurNDIDecodeResolutionTitle_setting, u->lblCurNDIDecodeResolution},
-        {u->lblCurNDIEncodeResolutionTitle_setting, u->lblCurNDIEncodeResolution},
-        {u->lblCurSerialNumberTitle_setting, u->lblCurSerialNumber},
-        {u->lblCurAppVersionTitle_setting, u->lblCurAppVersion},
-        {u->lblCurNDILibVersionTitle_setting, u->lblCurNDILibVersion},
-    };
+    const auto statusRows = settingsStatusRows();
     for (int k = 0; k < 10; ++k) {
         statusRows[k][0]->setGeometry(edges(40, 110 + 55 * k, 439, 149 + 55 * k));
         statusRows[k][1]->setGeometry(edges(440, 110 + 55 * k, 684, 149 + 55 * k));
@@ -221,18 +227,7 @@ void MainWindow::fitSettingsToScreen()
     const int valueRight = narrow ? qMin(valueLeft + 244, SW - 21) : 684;
     const int pitch = qMin(55, (SH - 247) / 10);
     const int rowHeight = qMin(40, pitch - 4);
-    QLabel* const statusRows[10][2] = {
-        {u->lblCurScreenNameTitle_setting, u->lblCurScreenName},
-        {u->lblCurIPAddressTitle_setting, u->lblCurIPAddress},
-        {u->lblCurIPConfigurationTitle_setting, u->lblCurIPConfiguration},
-        {u->lblCurOperatingModeTitle_setting, u->lblCurOperatingMode},
-        {u->lblCurScreenResolutionTitle_setting, u->lblCurScreenResolution},
-        {u->lblCurNDIDecodeResolutionTitle_setting, u->lblCurNDIDecodeResolution},
-        {u->lblCurNDIEncodeResolutionTitle_setting, u->lblCurNDIEncodeResolution},
-        {u->lblCurSerialNumberTitle_setting, u->lblCurSerialNumber},
-        {u->lblCurAppVersionTitle_setting, u->lblCurAppVersion},
-        {u->lblCurNDILibVersionTitle_setting, u->lblCurNDILibVersion},
-    };
+    const auto statusRows = settingsStatusRows();
     for (int k = 0; k < 10; ++k) {
         const int y = 110 + pitch * k;
         statusRows[k][0]->setGeometry(edges(40, y, valueLeft - 1, y + rowHeight - 1));

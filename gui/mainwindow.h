@@ -2,6 +2,8 @@
 // source list, and the status and settings page.
 #pragma once
 
+#include <array>
+
 #include <QMainWindow>
 #include <QRect>
 #include <QString>
@@ -144,6 +146,7 @@ public:
 private:
     void layOutSmallSettings(const QString& fontText);
     void fitSettingsToScreen();
+    std::array<std::array<QLabel*, 2>, 10> settingsStatusRows() const;
     void clickedTileSlot(int tile);
     void selectFavouritePage(int page);
 };

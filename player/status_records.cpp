@@ -28,20 +28,6 @@ bool giveUp(const std::atomic<bool>* give_up)
            (give_up != nullptr && give_up->load(std::memory_order_acquire));
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string videoStatusText(bool not_found, int picture_height, float fps, bool interlaced)
@@ -97,7 +83,7 @@ bool writeDashboardRecord(const std::string& text, const std::atomic<bool>* give
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    bool ok = writeAll(fd, text);
+    bool ok = writeAllBytes(fd, text);
     if (!ok)
         DebugLog("[ DEBUG ] Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     ::close(fd);

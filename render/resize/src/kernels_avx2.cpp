@@ -36,6 +36,27 @@ inline void transposeWeights(__m256 r0, __m256 r1, __m256 r2, __m256 r3, __m256 
     w[3] = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2));
 }
 
+// The 2A weights of eight positions (stored position by position), as w[t] =
+// tap t of the eight.
+template <int A, int T>
+inline void loadWeights(const float* wx, __m256 w[6]) {
+    if (A == 2) {
+        const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
+        const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
+        transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
+                         _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
+    } else {
+        transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)),
+                         join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
+                         join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
+                         join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
+        const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
+        const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
+        w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
+        w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
+    }
+}
+
 inline __m128i qword(__m256i v, int t) {
     const __m128i half = t < 2 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
     return (t & 1) ? _mm_srli_si128(half, 8) : half;
@@ -85,21 +106,7 @@ void row1Pass(const uint8_t* src, const int32_t* cols, const float* wx, int n, f
             }
         }
         __m256 w[6];
-        if (A == 2) {
-            const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
-            const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
-            transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
-                             _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
-        } else {
-            transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)),
-                             join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
-                             join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
-                             join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
-            const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
-            const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
-            w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
-            w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
-        }
+        loadWeights<A, T>(wx, w);
         __m256 sum = _mm256_mul_ps(x[0], w[0]);
         #pragma GCC unroll 6
         for (int t = 1; t < T; ++t) sum = _mm256_add_ps(sum, _mm256_mul_ps(x[t], w[t]));
@@ -307,21 +314,7 @@ void row1Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, voi
             g->mask[0] = _mm256_setr_m128i(lo, hi);
         }
         __m256 w[6];
-        if (A == 2) {
-            const __m256 a = _mm256_loadu_ps(wx), b = _mm256_loadu_ps(wx + 8);
-            const __m256 c = _mm256_loadu_ps(wx + 16), d = _mm256_loadu_ps(wx + 24);
-            transposeWeights(_mm256_permute2f128_ps(a, c, 0x20), _mm256_permute2f128_ps(a, c, 0x31),
-                             _mm256_permute2f128_ps(b, d, 0x20), _mm256_permute2f128_ps(b, d, 0x31), w);
-        } else {
-            transposeWeights(join(_mm_loadu_ps(wx), _mm_loadu_ps(wx + 24)),
-                             join(_mm_loadu_ps(wx + 6), _mm_loadu_ps(wx + 30)),
-                             join(_mm_loadu_ps(wx + 12), _mm_loadu_ps(wx + 36)),
-                             join(_mm_loadu_ps(wx + 18), _mm_loadu_ps(wx + 42)), w);
-            const __m256 p = join(pairsAt(wx + 4, wx + 10), pairsAt(wx + 28, wx + 34));
-            const __m256 q = join(pairsAt(wx + 16, wx + 22), pairsAt(wx + 40, wx + 46));
-            w[4 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(2, 0, 2, 0));
-            w[5 % T] = _mm256_shuffle_ps(p, q, _MM_SHUFFLE(3, 1, 3, 1));
-        }
+        loadWeights<A, T>(wx, w);
         for (int t = 0; t < T; ++t) g->w[t] = w[t];
     }
 }
