@@ -147,4 +147,21 @@ std::string realXrandr(const std::string& display, const std::string& args)
     return runProcess(argv).out;
 }
 
+std::string serverMode(const XServer& server)
+{
+    std::istringstream listing(realXrandr(server.display(), ""));
+    for (std::string line; std::getline(listing, line);) {
+        const size_t star = line.find('*');
+        if (star == std::string::npos)
+            continue;
+        std::istringstream words(line);
+        std::string mode;
+        words >> mode;
+        const size_t rateStart = line.find_last_of(' ', star) + 1;
+        const double rate = std::stod(line.substr(rateStart, star - rateStart));
+        return mode + " " + std::to_string(static_cast<int>(rate + 0.5));
+    }
+    return "none";
+}
+
 } // namespace testsupport

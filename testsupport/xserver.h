@@ -53,4 +53,8 @@ private:
 // standard output.
 std::string realXrandr(const std::string& display, const std::string& args);
 
+// The server's current mode as the real xrandr lists it, rate rounded: "1920x1080 30";
+// "none" when no mode is current.
+std::string serverMode(const XServer& server);
+
 } // namespace testsupport

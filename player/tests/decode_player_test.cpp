@@ -471,23 +471,6 @@ TEST_F(DecodePlayer, RestoreWithoutARateLeavesTheRateOut)
     EXPECT_NE(result.out.find("xrandr command: xrandr --output HDMI-1 --mode 1920x1080\n"), std::string::npos);
 }
 
-// The server's current mode as the real xrandr lists it: "1920x1080 30".
-std::string serverMode(const testsupport::XServer& server)
-{
-    std::istringstream listing(testsupport::realXrandr(server.display(), ""));
-    for (std::string line; std::getline(listing, line);) {
-        const size_t star = line.find('*');
-        if (star == std::string::npos)
-            continue;
-        std::istringstream words(line);
-        std::string mode;
-        words >> mode;
-        const size_t rateStart = line.find_last_of(' ', star) + 1;
-        return mode + " " + std::to_string(std::lround(std::stod(line.substr(rateStart, star - rateStart))));
-    }
-    return "none";
-}
-
 // Xorg with the dummy driver and the real xrandr: a format change switches the server's
 // mode, the window and the picture follow the new screen, the exit restores the mode.
 TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
@@ -496,7 +479,7 @@ TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
     x_ = testsupport::XServer::startDummyXorg("1280x720", 60);
     ASSERT_NE(x_, nullptr);
     box_.hook("xrandr", "exec /usr/bin/xrandr -display " + x_->display() + " \"$@\"\n");
-    ASSERT_EQ(serverMode(*x_), "1280x720 60");
+    ASSERT_EQ(testsupport::serverMode(*x_), "1280x720 60");
     const Rgb first = shaderColour(60, 160, 100), second = shaderColour(150, 90, 170);
     box_.writeFile("/tmp/small.uyvy", flatFrame(1280, 720, 60, 160, 100));
     box_.writeFile("/tmp/large.uyvy", flatFrame(1920, 1080, 150, 90, 170));
@@ -523,16 +506,16 @@ TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
     };
     // The first format: 720p at 30 frames, so the same size at rate 30.
     ASSERT_TRUE(shows(first, 1280, 720)) << p->outSoFar();
-    EXPECT_EQ(serverMode(*x_), "1280x720 30");
+    EXPECT_EQ(testsupport::serverMode(*x_), "1280x720 30");
     // The second: 1080p fills the switched screen edge to edge.
     ASSERT_TRUE(shows(second, 1920, 1080)) << p->outSoFar();
-    EXPECT_EQ(serverMode(*x_), "1920x1080 30");
+    EXPECT_EQ(testsupport::serverMode(*x_), "1920x1080 30");
     p->signal(SIGTERM);
     auto result = p->wait(std::chrono::seconds(30));
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_NE(result.out.find("lXrandr 1280, 720, 60\n"), std::string::npos) << result.out;
-    EXPECT_EQ(serverMode(*x_), "1280x720 60");
+    EXPECT_EQ(testsupport::serverMode(*x_), "1280x720 60");
     EXPECT_EQ(box_.calls("xrandr").back(), (Argv{"xrandr", "--output", "DUMMY0", "--mode", "1280x720", "--rate", "60"}));
 }
 

@@ -303,24 +303,6 @@ TEST(CurrentMode, NoDisplayGivesZeros)
     EXPECT_EQ(rate, 0);
 }
 
-// The server's current mode as its own xrandr listing shows it: "1920x1080 30".
-std::string serverMode(const testsupport::XServer& server)
-{
-    std::istringstream listing(testsupport::realXrandr(server.display(), ""));
-    for (std::string line; std::getline(listing, line);) {
-        const size_t star = line.find('*');
-        if (star == std::string::npos)
-            continue;
-        std::istringstream words(line);
-        std::string mode;
-        words >> mode;
-        const size_t rateStart = line.find_last_of(' ', star) + 1;
-        const double rate = std::stod(line.substr(rateStart, star - rateStart));
-        return mode + " " + std::to_string(static_cast<int>(rate + 0.5));
-    }
-    return "none";
-}
-
 class DummyServer : public testing::Test {
 protected:
     static void SetUpTestSuite() { server_ = testsupport::XServer::startDummyXorg("1280x720", 60).release(); }
@@ -349,7 +331,7 @@ TEST_F(DummyServer, PoliciesSwitchTheServerAndRestoreReturns)
     testsupport::ScopedDisplay use(*server_);
     int startWidth = 0, startHeight = 0, startRate = 0;
     getCurScreenInfo(&startWidth, &startHeight, &startRate);
-    ASSERT_EQ(serverMode(*server_), "1280x720 60");
+    ASSERT_EQ(testsupport::serverMode(*server_), "1280x720 60");
     EXPECT_EQ(startWidth, 1280);
     EXPECT_EQ(startHeight, 720);
     EXPECT_EQ(startRate, 60);
@@ -380,7 +362,7 @@ TEST_F(DummyServer, PoliciesSwitchTheServerAndRestoreReturns)
         ASSERT_TRUE(getDecodeOutputSettings());
         EXPECT_EQ(strConnectedDisplayPort, "DUMMY0");
         EXPECT_TRUE(changeScreenInfo(false, c.source.width, c.source.height, c.source.progressive, c.source.rate));
-        EXPECT_EQ(serverMode(*server_), c.mode);
+        EXPECT_EQ(testsupport::serverMode(*server_), c.mode);
         int width = 0, height = 0, rate = 0;
         getCurScreenInfo(&width, &height, &rate);
         EXPECT_EQ(width, c.width);
@@ -389,7 +371,7 @@ TEST_F(DummyServer, PoliciesSwitchTheServerAndRestoreReturns)
     }
 
     EXPECT_TRUE(changeScreenInfo(true, startWidth, startHeight, 1, static_cast<float>(startRate)));
-    EXPECT_EQ(serverMode(*server_), "1280x720 60");
+    EXPECT_EQ(testsupport::serverMode(*server_), "1280x720 60");
 }
 
 TEST_F(DummyServer, RefusedModeIsFalseAndLeavesTheMode)
@@ -398,7 +380,7 @@ TEST_F(DummyServer, RefusedModeIsFalseAndLeavesTheMode)
     ASSERT_TRUE(getDecodeOutputSettings());
     ASSERT_TRUE(changeScreenInfo(false, 1280, 720, 1, 60.0f));
     EXPECT_FALSE(changeScreenInfo(false, 1366, 768, 1, 60.0f));
-    EXPECT_EQ(serverMode(*server_), "1280x720 60");
+    EXPECT_EQ(testsupport::serverMode(*server_), "1280x720 60");
 }
 
 } // namespace
