@@ -492,6 +492,18 @@ bool waitForPicture(Display* peer, Window window, const Frame& f, int w, int h, 
         std::chrono::seconds(30));
 }
 
+// Starts the renderer on the window with f, a 64x48 NV12 picture, and waits until it shows.
+void startShowing(kelmf_renderer_opengl_t& renderer, const VideoWindow& win, Frame& f, Display* peer)
+{
+    renderer.set_display_server(win.libraryConnection);
+    renderer.set_display_target(reinterpret_cast<void*>(win.window));
+    renderer.set_video_property(64, 48, NV12);
+    ASSERT_EQ(renderer.start(), 0u);
+    ASSERT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 0u);
+    std::string last;
+    ASSERT_TRUE(waitForPicture(peer, win.window, f, 64, 48, last)) << last;
+}
+
 TEST_F(RenderGlTest, X11WindowShowsEveryFormat)
 {
     for (const FormatCase& c : kFormats) {
@@ -521,16 +533,11 @@ TEST_F(RenderGlTest, X11WindowFollowsItsGeometry)
 {
     VideoWindow win(server_->display(), 64, 48);
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
-    renderer.set_display_server(win.libraryConnection);
-    renderer.set_display_target(reinterpret_cast<void*>(win.window));
-    renderer.set_video_property(64, 48, NV12);
-    ASSERT_EQ(renderer.start(), 0u);
     Frame f = makeFrame(NV12, 64, 48, 3);
-    ASSERT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 0u);
-    std::string last;
-    ASSERT_TRUE(waitForPicture(peer_, win.window, f, 64, 48, last)) << last;
+    ASSERT_NO_FATAL_FAILURE(startShowing(renderer, win, f, peer_));
     XResizeWindow(peer_, win.window, 128, 96);
     XSync(peer_, False);
+    std::string last;
     // Events are handled between frames: keep offering frames until the picture fills the new size.
     bool followed = testsupport::waitFor(
         [&] {
@@ -606,14 +613,8 @@ TEST_F(RenderGlTest, DestroyedWindowStopsDrawingAndFramesRunOut)
 {
     VideoWindow win(server_->display(), 64, 48);
     kelmf_renderer_opengl_t renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
-    renderer.set_display_server(win.libraryConnection);
-    renderer.set_display_target(reinterpret_cast<void*>(win.window));
-    renderer.set_video_property(64, 48, NV12);
-    ASSERT_EQ(renderer.start(), 0u);
     Frame f = makeFrame(NV12, 64, 48, 5);
-    ASSERT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 0u);
-    std::string last;
-    ASSERT_TRUE(waitForPicture(peer_, win.window, f, 64, 48, last)) << last;
+    ASSERT_NO_FATAL_FAILURE(startShowing(renderer, win, f, peer_));
 
     g_kelmf_debug.display = 1;
     testing::internal::CaptureStdout();
@@ -670,14 +671,8 @@ TEST_F(RenderGlTest, FailedSwapStopsDrawing)
 {
     VideoWindow win(server_->display(), 64, 48);
     FailingSwapRenderer renderer(KELMF_DISPLAY_X11, KELMF_WINDOW_SYSTEM_DEFAULT);
-    renderer.set_display_server(win.libraryConnection);
-    renderer.set_display_target(reinterpret_cast<void*>(win.window));
-    renderer.set_video_property(64, 48, NV12);
-    ASSERT_EQ(renderer.start(), 0u);
     Frame f = makeFrame(NV12, 64, 48, 6);
-    ASSERT_EQ(renderer.set_video_frame(f.data(), f.strideArray(), nullptr, nullptr), 0u);
-    std::string last;
-    ASSERT_TRUE(waitForPicture(peer_, win.window, f, 64, 48, last)) << last;
+    ASSERT_NO_FATAL_FAILURE(startShowing(renderer, win, f, peer_));
     // Drawn and swapped: the render thread goes back to waiting for the next frame.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     renderer.failSwaps();
