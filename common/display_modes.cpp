@@ -1,11 +1,13 @@
 #include "common/display_modes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <stdexcept>
 
 #include "common/fixed_path.h"
 #include "common/helpers.h"
+#include "common/shared_file.h"
 
 namespace {
 
@@ -14,14 +16,51 @@ bool isConnectedLine(const std::string& line)
     return line.find(" connected ") != std::string::npos;
 }
 
-// Any output line ends the block of the output before it. "connected " alone misses an
-// output line that ends right after "disconnected", as the dummy driver prints them.
+// Any line that is not indented heads something else (an output in any state, another
+// screen) and ends the block of the output before it. The two word tests keep the older
+// rule for a listing whose output lines are indented.
 bool isOutputLine(const std::string& line)
 {
     static const std::string word = "connected";
+    if (!line.empty() && line[0] != ' ' && line[0] != '\t')
+        return true;
     if (line.find("connected ") != std::string::npos)
         return true;
     return line.size() >= word.size() && line.compare(line.size() - word.size(), word.size(), word) == 0;
+}
+
+size_t skipDigits(const std::string& text, size_t at)
+{
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+        ++at;
+    return at;
+}
+
+// Width and height from the digits that open a mode name: "1920x1080", "1920x1080i",
+// "1920x1080_50.00" (custom modes) all give 1920 and 1080; the height ends at its first
+// character that is not a digit. False when the name holds no size.
+bool parseModeSize(const std::string& name, int& width, int& height, bool& interlaced)
+{
+    const size_t widthEnd = skipDigits(name, 0);
+    if (widthEnd == 0 || widthEnd >= name.size() || name[widthEnd] != 'x')
+        return false;
+    const size_t heightEnd = skipDigits(name, widthEnd + 1);
+    if (heightEnd == widthEnd + 1 || widthEnd > 9 || heightEnd - widthEnd - 1 > 9)
+        return false;
+    width = std::atoi(name.substr(0, widthEnd).c_str());
+    height = std::atoi(name.substr(widthEnd + 1, heightEnd - widthEnd - 1).c_str());
+    interlaced = heightEnd < name.size() && name[heightEnd] == 'i';
+    return width > 0 && height > 0;
+}
+
+// A rate as xrandr lists it: "60.00", "60", with the markers '*' (current) and '+'
+// (preferred) after it or alone.
+bool isRateWord(const std::string& word)
+{
+    size_t at = skipDigits(word, 0);
+    if (at > 0 && at < word.size() && word[at] == '.')
+        at = skipDigits(word, at + 1);
+    return word.find_first_not_of("*+", at) == std::string::npos;
 }
 
 // Adds the modes of one line below an output's line.
@@ -30,24 +69,30 @@ void parseModeLine(const std::string& line, DISPLAY& display)
     if (line.find('*') != std::string::npos)
         display.active = true;
 
-    std::vector<std::string> words;
-    tokenize(removeExtraSpacesAndCharacters(line), ' ', words);
-    if (words.empty())
+    // The mode name is the line's first word as xrandr prints it; only the rates after it
+    // are cleaned, so a custom name's "_50.00" never runs into its height.
+    const size_t nameStart = line.find_first_not_of(WHITESPACE);
+    if (nameStart == std::string::npos)
         return;
-    const std::string modeName = words[0];
-    std::vector<std::string> size;
-    tokenize(modeName, 'x', size);
-    if (size.size() < 2)
-        return;  // not a mode name: nothing to split into width and height
-    const int width = std::atoi(size[0].c_str());
-    const int height = std::atoi(size[1].c_str());
-    if (width <= 0 || height <= 0)
-        return;  // a size no display has would end up in the mode list file
+    const size_t nameEnd = std::min(line.find_first_of(WHITESPACE, nameStart), line.size());
+    int width = 0;
+    int height = 0;
+    bool interlaced = false;
+    if (!parseModeSize(line.substr(nameStart, nameEnd - nameStart), width, height, interlaced))
+        return;  // not a mode name, or a size no display has: it would end up in the mode list file
+    // A mode that xrandr knows but no output uses is listed with its id, clock and
+    // timings ("(0x4b6) 338.750MHz -HSync"): none of these is a rate.
+    std::vector<std::string> words;
+    tokenize(removeExtraSpaces(line.substr(nameEnd)), ' ', words);
+    for (const auto& word : words)
+        if (!isRateWord(word))
+            return;
+    tokenize(removeExtraSpacesAndCharacters(line.substr(nameEnd)), ' ', words);
 
     std::vector<float> rates;
     float previous = 0.0f;
-    for (size_t i = 1; i < words.size(); ++i) {
-        float rate = static_cast<float>(std::atof(words[i].c_str()));
+    for (const auto& word : words) {
+        float rate = static_cast<float>(std::atof(word.c_str()));
         if (rate != previous)
             rates.push_back(rate);
         previous = rate;
@@ -57,7 +102,7 @@ void parseModeLine(const std::string& line, DISPLAY& display)
         mode.width = width;
         mode.height = height;
         mode.rate = rate;
-        mode.interlaced = size[1].find('i') != std::string::npos;
+        mode.interlaced = interlaced;
         mode.rates = rates;
         display.modes.push_back(mode);
     }
@@ -67,8 +112,14 @@ void parseModeLine(const std::string& line, DISPLAY& display)
 
 std::vector<DISPLAY> getDisplayResolutions()
 {
-    const std::string listing = exec("xrandr");
+    int status = 0;
+    const std::string listing = exec("xrandr", &status);
     DebugLog("[ DEBUG ] Output of xrandr:\n%s\n", listing.c_str());
+    // A listing of a failed run (no display, no xrandr) is no list of displays.
+    if (status == 127)
+        throw std::runtime_error("cannot run xrandr (exit status 127)");
+    if (status != 0)
+        throw std::runtime_error("xrandr failed (exit status " + std::to_string(status) + ")");
     std::vector<std::string> lines;
     tokenize(listing, '\n', lines);
 
@@ -118,10 +169,8 @@ bool writeDisplayResolutions()
             text += line;
         }
     }
-    std::ofstream file(tarnvik::fixedPath("/etc/tarnvik-display-resolutions.json"), std::ios::out | std::ios::trunc);
-    file << text;
-    file.close();
+    const bool written = writeSharedFile(tarnvik::fixedPath("/etc/tarnvik-display-resolutions.json"), text);
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
-    return true;
+    return written;
 }

@@ -22,9 +22,12 @@ struct DISPLAY {
     bool active = false;  // one of its mode lines carries the current-mode marker '*'
 };
 
-// The connected outputs, in `xrandr` order.
+// The connected outputs, in `xrandr` order. Throws std::runtime_error, with a text that
+// says why, when `xrandr` cannot be run or exits with a status other than 0.
 std::vector<DISPLAY> getDisplayResolutions();
 
 // Writes every progressive mode of every connected output, one "1920x1080p60.00" line
-// each, to the display-mode list file and prints the same text. Always true.
+// each, to the display-mode list file (through writeSharedFile) and prints the same
+// text. False when the file could not be written. Throws as getDisplayResolutions,
+// before anything is written.
 bool writeDisplayResolutions();

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <sys/wait.h>
+
 bool isDebug = false;
 
 const std::string WHITESPACE = " \n\r\t\f\v";
@@ -34,6 +36,32 @@ std::string exec(const char* command)
         throw std::runtime_error("popen() failed!");
     while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get()) != nullptr)
         result += buffer.data();
+    return result;
+}
+
+std::string exec(const char* command, int* status)
+{
+    std::array<char, 128> buffer;
+    std::string result;
+    FILE* pipe = popen(command, "r");
+    if (pipe == nullptr)
+        throw std::runtime_error("popen() failed!");
+    try {
+        while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr)
+            result += buffer.data();
+    } catch (...) {
+        pclose(pipe);
+        throw;
+    }
+    const int ended = pclose(pipe);
+    if (ended == -1)
+        *status = -1;
+    else if (WIFEXITED(ended))
+        *status = WEXITSTATUS(ended);
+    else if (WIFSIGNALED(ended))
+        *status = 128 + WTERMSIG(ended);
+    else
+        *status = -1;
     return result;
 }
 

@@ -17,6 +17,10 @@ int DebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Runs command through the shell and returns what it wrote to standard output.
 // Throws std::runtime_error("popen() failed!") when no pipe can be opened.
 std::string exec(const char* command);
+// As exec, and *status gets how the command ended: its exit status (127 from the shell
+// when the command cannot be found), 128 + the signal that ended it, or -1 when that
+// cannot be learned.
+std::string exec(const char* command, int* status);
 
 // Clears out, then appends the pieces of text split at delimiter (std::getline rules:
 // "a,,b," gives "a", "", "b"; an empty text gives nothing). text must not alias an

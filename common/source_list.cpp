@@ -1,17 +1,12 @@
 #include "common/source_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "common/fixed_path.h"
 #include "common/helpers.h"
 #include "common/ndi_config.h"
+#include "common/shared_file.h"
 
 namespace {
 
@@ -23,19 +18,54 @@ size_t sourceCount(const std::vector<std::string>& names, const std::vector<std:
     return std::min(names.size(), addresses.size());
 }
 
-bool writeAll(int fd, const std::string& text)
+// Each maximal subpart of an ill-formed sequence becomes U+FFFD, the way the
+// WHATWG decoder (and so every browser) reads it.
+std::string validUtf8(const std::string& text)
 {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
         }
-        done += static_cast<size_t>(n);
+        size_t need = 0;
+        unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            need = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            need = 2;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            need = 3;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        }
+        size_t taken = 1;
+        while (need > 0 && taken <= need && i + taken < text.size()) {
+            const unsigned char c = static_cast<unsigned char>(text[i + taken]);
+            if (c < low || c > high)
+                break;
+            low = 0x80;
+            high = 0xBF;
+            ++taken;
+        }
+        if (need > 0 && taken == need + 1)
+            out.append(text, i, taken);
+        else
+            out += kReplacement;
+        i += taken;
     }
-    return true;
+    return out;
 }
 
 // Escapes text for the inside of a single-quoted script string.
@@ -70,26 +100,6 @@ std::string scriptStringEscape(const std::string& text)
     return out;
 }
 
-// Temporary file in the same directory, then rename over the old one.
-bool replaceFileAtomically(const std::string& path, const std::string& text)
-{
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        DebugLog("[Info] Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    // Read by the web server as well, so not mkstemp's owner-only mode.
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, text);
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        DebugLog("[Info] Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
-    }
-    return ok;
-}
-
 } // namespace
 
 std::string formatSourceListJson(const std::vector<std::string>& names, const std::vector<std::string>& addresses)
@@ -97,7 +107,7 @@ std::string formatSourceListJson(const std::vector<std::string>& names, const st
     const size_t count = sourceCount(names, addresses);
     std::string text = "{\n";
     for (size_t i = 0; i < count; ++i) {
-        text += "\"" + jsonEscape(names[i]) + "\": \"" + jsonEscape(addresses[i]) + "\"";
+        text += "\"" + jsonEscape(validUtf8(names[i])) + "\": \"" + jsonEscape(validUtf8(addresses[i])) + "\"";
         text += i + 1 < count ? ",\n" : "\n";
     }
     text += "}";
@@ -109,18 +119,27 @@ std::string formatSourceListScript(const std::vector<std::string>& names, const 
     const size_t count = sourceCount(names, addresses);
     std::string text = "var DecoderSrc = [";
     for (size_t i = 0; i < count; ++i) {
-        const std::string name = scriptStringEscape(names[i]);
-        text += "{ID:'" + name + kSeparator + scriptStringEscape(addresses[i]) + "',Decoder:'" + name + "'},";
+        const std::string name = scriptStringEscape(validUtf8(names[i]));
+        text += "{ID:'" + name + kSeparator + scriptStringEscape(validUtf8(addresses[i])) + "',Decoder:'" + name + "'},";
     }
     text += "];";
     return text;
 }
 
-bool writeSourceListFiles(const std::vector<std::string>& names, const std::vector<std::string>& addresses)
+bool writeSourceListFiles(const NDIlib_source_t* sources, uint32_t count)
 {
-    const bool page = replaceFileAtomically(tarnvik::fixedPath("/srv/tarnvik-web-ui-resources/decoder-src.html"),
-                                            formatSourceListScript(names, addresses));
-    const bool json = replaceFileAtomically(tarnvik::fixedPath("/etc/tarnvik_ndi_src.json"),
-                                            formatSourceListJson(names, addresses));
+    std::vector<std::string> names;
+    std::vector<std::string> addresses;
+    for (uint32_t i = 0; sources != nullptr && i < count; ++i) {
+        const char* name = sources[i].p_ndi_name != nullptr ? sources[i].p_ndi_name : "";
+        const char* address = sources[i].p_url_address != nullptr ? sources[i].p_url_address : "";
+        DebugLog("%u. %s:%s\n", i + 1, name, address);
+        names.emplace_back(name);
+        addresses.emplace_back(address);
+    }
+    const bool page = writeSharedFile(tarnvik::fixedPath("/srv/tarnvik-web-ui-resources/decoder-src.html"),
+                                      formatSourceListScript(names, addresses));
+    const bool json = writeSharedFile(tarnvik::fixedPath("/etc/tarnvik_ndi_src.json"),
+                                      formatSourceListJson(names, addresses));
     return page && json;
 }

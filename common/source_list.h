@@ -5,6 +5,9 @@
 // names[i] and addresses[i] describe one source, in the order the finder listed them.
 #pragma once
 
+#include <Processing.NDI.Lib.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,12 @@ std::string formatSourceListJson(const std::vector<std::string>& names, const st
 // strings; "<" is escaped too, so a name cannot close the page's script element.
 std::string formatSourceListScript(const std::vector<std::string>& names, const std::vector<std::string>& addresses);
 
-// Replaces the page file, then the JSON file. Each is written to a temporary file in
-// its own directory and renamed over the old one, so a reader sees the old or the new
-// text, never part of one. A file that cannot be written leaves the old one in place
-// and does not stop the other. True when both were replaced.
-bool writeSourceListFiles(const std::vector<std::string>& names, const std::vector<std::string>& addresses);
+// In both texts a byte sequence that is not UTF-8 stands as U+FFFD (one for each maximal
+// invalid subpart, as browsers decode it); valid text keeps its bytes.
+
+// The one writer of both files: logs "%u. %s:%s\n" (1-based number, name, URL address)
+// for each of the count sources, then replaces the page file and then the JSON file
+// through writeSharedFile (common/shared_file.h). A null name or address counts as
+// empty. A file that cannot be written leaves the old one in place and does not stop
+// the other. True when both were written.
+bool writeSourceListFiles(const NDIlib_source_t* sources, uint32_t count);

@@ -15,6 +15,7 @@
 #include <QPropertyAnimation>
 #include <QSettings>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,13 +48,22 @@ QString nameStyle(bool favourite)
            "px;}QLabel:hover{color:#ffffff;}";
 }
 
-std::vector<std::string> toUtf8(const QStringList& list)
+// The listed names and addresses as the finder's records, for the one source-list writer.
+void writeSourceLists(const QStringList& names, const QStringList& urls)
 {
-    std::vector<std::string> out;
-    out.reserve(list.size());
-    for (const QString& text : list)
-        out.push_back(text.toUtf8().toStdString());
-    return out;
+    std::vector<std::string> bytes;
+    const int count = std::min(names.size(), urls.size());
+    bytes.reserve(2 * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        bytes.push_back(names[i].toUtf8().toStdString());
+        bytes.push_back(urls[i].toUtf8().toStdString());
+    }
+    std::vector<NDIlib_source_t> sources(static_cast<size_t>(count));
+    for (size_t i = 0; i < sources.size(); ++i) {
+        sources[i].p_ndi_name = bytes[2 * i].c_str();
+        sources[i].p_url_address = bytes[2 * i + 1].c_str();
+    }
+    writeSourceListFiles(sources.data(), static_cast<uint32_t>(sources.size()));
 }
 
 } // namespace
@@ -131,7 +141,7 @@ void MainWindow::slotAddNDISources(QStringList foundNames, QStringList foundUrls
         sourceGrid->setVerticalSpacing(smallScreen() ? 30 : 60);
     }
     setFavouriteButtonStyleAndNames();
-    writeSourceListFiles(toUtf8(names), toUtf8(urls));
+    writeSourceLists(names, urls);
 }
 
 void MainWindow::loadForFavourites()

@@ -6,6 +6,8 @@
 #include <SDL2/SDL.h>
 
 #include <atomic>
+#include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -57,6 +59,23 @@ void deleteReceivers()
     }
 }
 
+// An integer, or a float that holds a whole number (the web interface may write 20.0), as
+// the JSON library's integer read takes it.
+bool wholeNumber(const nlohmann::json& value, int& out)
+{
+    if (value.is_number_integer()) {
+        out = value.get<int>();
+        return true;
+    }
+    if (!value.is_number_float())
+        return false;
+    const double number = value.get<double>();
+    if (std::trunc(number) != number || number < INT_MIN || number > INT_MAX)
+        return false;
+    out = static_cast<int>(number);
+    return true;
+}
+
 void stopWatcher()
 {
     {
@@ -101,8 +120,8 @@ void watchChangedAudioSettings()
         problem = "missing or not valid JSON";
     } else if (!settings.contains("AudioInGain")) {
         iAudioInGain.store(20, std::memory_order_relaxed);
-    } else if (settings["AudioInGain"].is_number_integer()) {
-        iAudioInGain.store(settings["AudioInGain"].get<int>(), std::memory_order_relaxed);
+    } else if (int gain = 0; wholeNumber(settings["AudioInGain"], gain)) {
+        iAudioInGain.store(gain, std::memory_order_relaxed);
     } else {
         problem = "\"AudioInGain\" is not an integer";
     }

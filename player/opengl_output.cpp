@@ -160,6 +160,24 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// A mode switch by xrandr leaves a full-screen window at the old mode's size where no
+// window manager resizes it: the window takes the monitor's current mode, which GLFW
+// finds already set and so leaves as it is.
+void fitWindowToScreen()
+{
+    GLFWmonitor* monitor = glfwGetWindowMonitor(window);
+    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
+    if (mode == nullptr)
+        return;
+    int width = 0;
+    int height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    if (width == mode->width && height == mode->height)
+        return;
+    DebugLog("window: %d, %d\n", mode->width, mode->height);
+    glfwSetWindowMonitor(window, monitor, 0, 0, mode->width, mode->height, mode->refreshRate);
+}
+
 } // namespace
 
 int initOpengl()
@@ -376,6 +394,7 @@ void showWithOpengl()
     glClearColor(0, 0, 0, 0);
     while (window != nullptr && !glfwWindowShouldClose(window)) {
         if (isNeededOpenglReset.exchange(0, std::memory_order_acq_rel)) {
+            fitWindowToScreen();
             setMainTextures();
             setViewport(outvideo_width.load(), outvideo_height.load(), video_frame_type.load());
         }

@@ -1,7 +1,6 @@
 #include "player/status_records.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 
 #include "common/fixed_path.h"
 #include "common/helpers.h"
+#include "common/shared_file.h"
 #include "player/player_state.h"
 
 namespace {
@@ -106,23 +106,8 @@ bool writeDashboardRecord(const std::string& text, const std::atomic<bool>* give
 
 bool writeAvInfoFile(const std::string& text)
 {
-    const std::string path = tarnvik::fixedPath(kAvInfoFile);
-    std::string temp = path + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        DebugLog("[ DEBUG ] Cannot create %s: %s\n", temp.c_str(), std::strerror(errno));
-        return false;
-    }
-    // The control GUI must never read half a record: write aside, then rename over.
-    bool ok = writeAll(fd, text) && ::fchmod(fd, 0644) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        DebugLog("[ DEBUG ] Cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-        ::unlink(temp.c_str());
-    }
-    return ok;
+    // The control GUI must never read half a record where a rename can be had.
+    return writeSharedFile(tarnvik::fixedPath(kAvInfoFile), text);
 }
 
 bool writeVideoRecord(bool not_found, int picture_height, float fps, bool interlaced,

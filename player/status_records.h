@@ -15,7 +15,7 @@ std::string audioStatusText(int channels, int sample_rate);
 // reader it retries until a reader comes, *give_up (when given) turns true or the program
 // exits. Returns false when the record could not be written.
 bool writeDashboardRecord(const std::string& text, const std::atomic<bool>* give_up = nullptr);
-// Replaces the av-info file whole (temporary file renamed over it).
+// Replaces the av-info file whole through writeSharedFile (common/shared_file.h).
 bool writeAvInfoFile(const std::string& text);
 
 // Video record to the pipe and the av-info file; height is the frame height (for fields

@@ -10,10 +10,11 @@ int main()
 {
     isDebug = false;
     try {
-        writeDisplayResolutions();
+        // The shared-file writer has said why on standard error.
+        return writeDisplayResolutions() ? 0 : 1;
     } catch (const std::runtime_error& error) {
-        std::fprintf(stderr, "mode-lister: %s\n", error.what());
+        // The web interface keeps offering the modes of the last good run.
+        std::fprintf(stderr, "mode-lister: %s, the mode list is left as it was\n", error.what());
         return 1;
     }
-    return 0;
 }

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/helpers.h"
 #include "common/ndi_config.h"
@@ -17,20 +16,6 @@ constexpr auto kWindow = std::chrono::seconds(2);
 constexpr uint32_t kWaitMs = 1000;
 
 } // namespace
-
-void writeSourceListFiles(const NDIlib_source_t* sources, uint32_t count)
-{
-    std::vector<std::string> names;
-    std::vector<std::string> addresses;
-    for (uint32_t i = 0; sources != nullptr && i < count; ++i) {
-        const char* name = sources[i].p_ndi_name != nullptr ? sources[i].p_ndi_name : "";
-        const char* address = sources[i].p_url_address != nullptr ? sources[i].p_url_address : "";
-        DebugLog("%u. %s:%s\n", i + 1, name, address);
-        names.emplace_back(name);
-        addresses.emplace_back(address);
-    }
-    writeSourceListFiles(names, addresses);
-}
 
 int main()
 {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,29 @@ const ListingCase kCases[] = {
     {"odd-lines.txt",
      {{"eDP-1", false, true, {{1600, 900, 59.99f, false, {59.99f}}, {1366, 768, 60.0f, false, {60.0f}}}}},
      "1600x900p59.99\n1366x768p60.00\n"},
+    // An output in "unknown connection" state ends the block of the connected one above.
+    {"unknown-connection.txt",
+     {{"eDP-1", true, true,
+       {{1920, 1080, 60.02f, false, {60.02f, 48.01f}},
+        {1920, 1080, 48.01f, false, {60.02f, 48.01f}},
+        {1680, 1050, 59.88f, false, {59.88f}}}}},
+     "1920x1080p60.02\n1920x1080p48.01\n1680x1050p59.88\n"},
+    // Custom mode names keep their size (the digits up to the first other character after
+    // the 'x'); an output in "unknown connection" state ends the block above it and lists
+    // nothing; a mode that no output uses (id, clock, timings) is no mode of the output.
+    {"custom-modes.txt",
+     {{"HDMI-1", true, true,
+       {{1920, 1080, 60.0f, false, kHdmi1080},
+        {1920, 1080, 50.0f, false, kHdmi1080},
+        {1920, 1080, 59.94f, false, kHdmi1080},
+        {1920, 1080, 49.92f, false, {49.92f}},
+        {2560, 1440, 59.96f, false, {59.96f}},
+        {1280, 720, 60.0f, false, {60.0f, 50.0f}},
+        {1280, 720, 50.0f, false, {60.0f, 50.0f}},
+        {1920, 1080, 50.0f, true, {50.0f}}}},
+      {"DP-1", false, true, {{2560, 1440, 59.95f, false, {59.95f}}, {1920, 1080, 59.96f, false, {59.96f}}}}},
+     "1920x1080p60.00\n1920x1080p50.00\n1920x1080p59.94\n1920x1080p49.92\n2560x1440p59.96\n"
+     "1280x720p60.00\n1280x720p50.00\n2560x1440p59.95\n1920x1080p59.96\n"},
 };
 
 std::string fixture(const char* name)
@@ -103,6 +127,39 @@ TEST(DisplayResolutions, WritesProgressiveModesToFileAndStdout)
         EXPECT_TRUE(writeDisplayResolutions());
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.listFile);
         EXPECT_EQ(box.readFile("/etc/tarnvik-display-resolutions.json"), c.listFile);
+    }
+}
+
+TEST(DisplayResolutions, AFailedXrandrIsNoListAndLeavesTheFile)
+{
+    struct Case {
+        const char* label;
+        const char* out;
+        int code;
+        const char* error;
+    } cases[] = {
+        {"no display", "", 1, "xrandr failed (exit status 1)"},
+        // A listing that ends early is not taken either.
+        {"ended part way", "Screen 0: minimum 320 x 200, current 1920 x 1080, maximum 16384 x 16384\n"
+                           "HDMI-1 connected 1920x1080+0+0 (normal left inverted right x axis y axis)\n",
+         2, "xrandr failed (exit status 2)"},
+        {"not installed", "", 127, "cannot run xrandr (exit status 127)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testsupport::Sandbox box;
+        box.respond("xrandr", c.out, "", c.code);
+        box.writeFile("/etc/tarnvik-display-resolutions.json", "1920x1080p60.00\n");
+        try {
+            getDisplayResolutions();
+            ADD_FAILURE() << "no error";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), c.error);
+        }
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(writeDisplayResolutions(), std::runtime_error);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(box.readFile("/etc/tarnvik-display-resolutions.json"), "1920x1080p60.00\n");
     }
 }
 

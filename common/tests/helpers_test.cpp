@@ -87,6 +87,25 @@ TEST(Exec, ReturnsStandardOutputWhole)
     EXPECT_EQ(exec("echo out; echo err >&2"), "out\n");
 }
 
+TEST(Exec, AlsoTellsHowTheCommandEnded)
+{
+    struct Case {
+        const char* command;
+        const char* out;
+        int status;  // as the shell's $? gives it
+    } cases[] = {
+        {"echo listing", "listing\n", 0},
+        {"echo partial; exit 3", "partial\n", 3},
+        {"tarnvik-no-such-command 2>/dev/null", "", 127},
+        {"echo before; kill -9 $$", "before\n", 128 + 9},
+    };
+    for (const auto& c : cases) {
+        int status = -2;
+        EXPECT_EQ(exec(c.command, &status), c.out) << c.command;
+        EXPECT_EQ(status, c.status) << c.command;
+    }
+}
+
 TEST(GetFileString, ReadsBytesOrNothing)
 {
     testsupport::Sandbox box;

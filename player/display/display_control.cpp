@@ -42,6 +42,23 @@ bool parseModeText(const std::string& text, DISPLAY_INFO& mode)
     return true;
 }
 
+// The output name comes from the xrandr listing: quoted for the shell unless every
+// character is one that shell syntax leaves alone, so ordinary names read as before.
+std::string shellWord(const std::string& text)
+{
+    static const std::string plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.,:/+@%=";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string::npos)
+        return text;
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
 const DISPLAY* chooseDisplay(const std::vector<DISPLAY>& displays)
 {
     for (const auto& display : displays)
@@ -127,9 +144,13 @@ bool changeScreenInfo(bool restore, int width, int height, int progressive, floa
         return false;
     }
 
-    const std::string command = "xrandr --output " + strConnectedDisplayPort + " --mode " + std::to_string(width) +
-                                "x" + std::to_string(height) + " --rate " +
-                                std::to_string(static_cast<int>(std::ceil(rate)));
+    std::string command = "xrandr --output " + shellWord(strConnectedDisplayPort) + " --mode " +
+                          std::to_string(width) + "x" + std::to_string(height);
+    // Rate 0 is a server that reports none (Xvfb): xrandr refuses it, and the mode alone
+    // picks the mode's rate.
+    const int wholeRate = static_cast<int>(std::ceil(rate));
+    if (wholeRate > 0)
+        command += " --rate " + std::to_string(wholeRate);
     DebugLog("xrandr command: %s\n", command.c_str());
     std::string response;
     try {

@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,7 +100,8 @@ protected:
 
     std::unique_ptr<testsupport::Process> run(const std::vector<std::string>& args)
     {
-        std::vector<std::string> argv{testsupport::binaryPath("player/decode-player")};
+        std::vector<std::string> argv = runAs_;
+        argv.push_back(testsupport::binaryPath("player/decode-player"));
         argv.insert(argv.end(), args.begin(), args.end());
         testsupport::Environment env{{"VXR_DEBUG_LEVEL", "1"},
                                      {"SDL_AUDIODRIVER", "disk"},
@@ -146,6 +149,7 @@ protected:
 
     testsupport::Sandbox box_;
     std::unique_ptr<testsupport::XServer> x_;
+    std::vector<std::string> runAs_;  // a command that runs the player as another user
 };
 
 TEST_F(DecodePlayer, WithoutArgumentPrintsUsage)
@@ -414,6 +418,158 @@ TEST_F(DecodePlayer, NewAudioGainReachesTheConversions)
     auto result = p->wait();
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(count(result.out, "missing or not valid JSON"), 1) << result.out;
+}
+
+// The web interface may write a whole-number gain as a float.
+TEST_F(DecodePlayer, WholeNumberGainWrittenAsFloat)
+{
+    startScreen(1920, 1080);
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [
+        {"audio": {"rate": 48000, "channels": 2}, "duration_ms": 60000}]}]})");
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 12.0})");
+    auto p = run({"Test Source"});
+    auto calls = [&] { return box_.readFile("/tmp/ndi.log"); };
+    auto levelSeen = [&](const std::string& level, size_t from) {
+        return testsupport::waitFor(
+            [&] { return calls().find("reference_level=" + level, std::min(from, calls().size())) != std::string::npos; },
+            std::chrono::seconds(60));
+    };
+    ASSERT_TRUE(levelSeen("12", 0)) << p->outSoFar();
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 1e1})");
+    ASSERT_TRUE(levelSeen("10", 0)) << p->outSoFar();
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": -4.0})");
+    ASSERT_TRUE(levelSeen("-4", 0)) << p->outSoFar();
+    // Not a whole number: the last gain stays, as for any other non-integer.
+    box_.writeFile("/etc/tarnvik-audio-settings.json", R"({"AudioInGain": 7.5})");
+    ASSERT_TRUE(waitForLog(*p, "\"AudioInGain\" is not an integer, the gain stays -4", 30)) << p->outSoFar();
+    const size_t mark = calls().size();
+    ASSERT_TRUE(levelSeen("-4", mark));
+    EXPECT_EQ(calls().find("reference_level=7", mark), std::string::npos);
+    p->signal(SIGTERM);
+    EXPECT_EQ(p->wait().exitCode, 0);
+}
+
+// Xvfb reports no refresh rate: the start-up mode is restored by its size alone.
+TEST_F(DecodePlayer, RestoreWithoutARateLeavesTheRateOut)
+{
+    startScreen(1920, 1080);
+    playFile(flatFrame(1280, 720, 120, 128, 128), 1280, 720);
+    auto p = run({"Test Source"});
+    ASSERT_TRUE(waitForLog(*p, "Opengl render time")) << p->outSoFar();
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("lXrandr 1920, 1080, 0\n"), std::string::npos) << result.out;
+    std::vector<Argv> switches;
+    for (const Argv& call : box_.calls("xrandr"))
+        if (call.size() > 1)
+            switches.push_back(call);
+    ASSERT_GE(switches.size(), 2u);
+    EXPECT_EQ(switches.front(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1280x720", "--rate", "30"}));
+    EXPECT_EQ(switches.back(), (Argv{"xrandr", "--output", "HDMI-1", "--mode", "1920x1080"}));
+    EXPECT_NE(result.out.find("xrandr command: xrandr --output HDMI-1 --mode 1920x1080\n"), std::string::npos);
+}
+
+// The server's current mode as the real xrandr lists it: "1920x1080 30".
+std::string serverMode(const testsupport::XServer& server)
+{
+    std::istringstream listing(testsupport::realXrandr(server.display(), ""));
+    for (std::string line; std::getline(listing, line);) {
+        const size_t star = line.find('*');
+        if (star == std::string::npos)
+            continue;
+        std::istringstream words(line);
+        std::string mode;
+        words >> mode;
+        const size_t rateStart = line.find_last_of(' ', star) + 1;
+        return mode + " " + std::to_string(std::lround(std::stod(line.substr(rateStart, star - rateStart))));
+    }
+    return "none";
+}
+
+// Xorg with the dummy driver and the real xrandr: a format change switches the server's
+// mode, the window and the picture follow the new screen, the exit restores the mode.
+TEST_F(DecodePlayer, FormatChangeSwitchesARealServerAndTheExitRestores)
+{
+    testsupport::requireSandbox();
+    x_ = testsupport::XServer::startDummyXorg("1280x720", 60);
+    ASSERT_NE(x_, nullptr);
+    box_.hook("xrandr", "exec /usr/bin/xrandr -display " + x_->display() + " \"$@\"\n");
+    ASSERT_EQ(serverMode(*x_), "1280x720 60");
+    const Rgb first = shaderColour(60, 160, 100), second = shaderColour(150, 90, 170);
+    box_.writeFile("/tmp/small.uyvy", flatFrame(1280, 720, 60, 160, 100));
+    box_.writeFile("/tmp/large.uyvy", flatFrame(1920, 1080, 150, 90, 170));
+    writeScenario(R"({"sources": [{"name": "Test Source", "segments": [
+        {"video": {"width": 1280, "height": 720, "rate": [30, 1], "pattern": "file", "file": ")" +
+                  box_.path("/tmp/small.uyvy") + R"("}, "frames": 120},
+        {"video": {"width": 1920, "height": 1080, "rate": [30, 1], "pattern": "file", "file": ")" +
+                  box_.path("/tmp/large.uyvy") + R"("}, "frames": 100000}]}]})");
+    auto p = run({"Test Source"});
+    auto shows = [&](Rgb want, int width, int height) {
+        return testsupport::waitFor(
+            [&] {
+                Screenshot shot(x_->display());
+                if (shot.width != width || shot.height != height)
+                    return false;
+                for (auto [x, y] : {std::pair{2, 2}, {width - 3, height - 3}, {width / 2, height / 2}}) {
+                    const Rgb got = shot.at(x, y);
+                    if (std::abs(got.r - want.r) > 2 || std::abs(got.g - want.g) > 2 || std::abs(got.b - want.b) > 2)
+                        return false;
+                }
+                return true;
+            },
+            std::chrono::seconds(30));
+    };
+    // The first format: 720p at 30 frames, so the same size at rate 30.
+    ASSERT_TRUE(shows(first, 1280, 720)) << p->outSoFar();
+    EXPECT_EQ(serverMode(*x_), "1280x720 30");
+    // The second: 1080p fills the switched screen edge to edge.
+    ASSERT_TRUE(shows(second, 1920, 1080)) << p->outSoFar();
+    EXPECT_EQ(serverMode(*x_), "1920x1080 30");
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("lXrandr 1280, 720, 60\n"), std::string::npos) << result.out;
+    EXPECT_EQ(serverMode(*x_), "1280x720 60");
+    EXPECT_EQ(box_.calls("xrandr").back(), (Argv{"xrandr", "--output", "DUMMY0", "--mode", "1280x720", "--rate", "60"}));
+}
+
+// The appliance's set-up: etc/ belongs to root, the web interface provisions the status
+// file writable for the programs' user, who runs the player.
+TEST_F(DecodePlayer, UpdatesAProvisionedStatusFileAsTheProgramsUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up files of another user";
+    startScreen(1920, 1080);
+    playFile(flatFrame(1280, 720, 120, 128, 128), 1280, 720);
+    const std::string top = std::filesystem::path(box_.root()).parent_path().string();
+    for (const std::string& dir : {top, box_.root(), box_.path("/etc"), box_.fakeBin()})
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0) << dir;
+    ASSERT_EQ(::chmod(box_.path("/tmp").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod((box_.fakeBin() + "/calls.log").c_str(), 0666), 0);  // the fake xrandr's record
+    const std::string status = box_.path("/etc/tarnvik_avinfo.json");
+    box_.writeFile("/etc/tarnvik_avinfo.json", "{}");
+    ASSERT_EQ(::chmod(status.c_str(), 0666), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(status.c_str(), &before), 0);
+
+    runAs_ = {"setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"};
+    auto p = run({"Test Source"});
+    ASSERT_TRUE(testsupport::waitFor([&] { return box_.readFile("/etc/tarnvik_avinfo.json").find("720p30") != std::string::npos; },
+                                     std::chrono::seconds(60)))
+        << p->outSoFar() << p->errSoFar();
+    p->signal(SIGTERM);
+    auto result = p->wait(std::chrono::seconds(30));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(box_.readFile("/etc/tarnvik_avinfo.json"), "{\"dashboard_vid_input\":\"Decode: 720p30\"}");
+    struct stat after {};
+    ASSERT_EQ(::stat(status.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // written where it is, still root's
+    EXPECT_EQ(after.st_uid, 0u);
+    EXPECT_EQ(after.st_mode & 07777, 0666u);
+    EXPECT_EQ(result.err.find("Cannot write"), std::string::npos) << result.err;
 }
 
 enum class Ending { sigterm, sigint, escape };

@@ -63,6 +63,19 @@ std::string listFromRandr(const std::string& displayName)
     return text;
 }
 
+std::string getFileStringOf(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string text;
+    if (file == nullptr)
+        return text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
 struct ServerCase {
     const char* label;
     bool dummy;  // Xorg with the dummy driver, else Xvfb (one mode at rate 0.00: no mode)
@@ -100,6 +113,63 @@ TEST(ModeLister, WritesTheServersModes)
         EXPECT_EQ(box.readFile("/etc/tarnvik-display-resolutions.json"), expected);
         // It only lists: the one call has no arguments, and the mode stays.
         EXPECT_EQ(box.calls("xrandr"), (std::vector<testsupport::Argv>{{"xrandr"}}));
+    }
+}
+
+// Listings of real machines through a recording xrandr: the list file, standard output,
+// standard error and exit status, worked out by hand.
+struct ListingCase {
+    const char* label;
+    std::string listing;  // xrandr's standard output
+    const char* xrandrErr;
+    int xrandrCode;       // -1: xrandr is not installed (not on PATH)
+    const char* file;     // the list file afterwards
+    const char* out;
+    const char* errLast;  // mode-lister's own line on standard error (after xrandr's)
+    int exitCode;
+};
+
+TEST(ModeLister, ListingsOfRealMachines)
+{
+    const char* kOld = "1920x1080p60.00\n1280x720p60.00\n";
+    const char* kLeft = ", the mode list is left as it was\n";
+    const std::string custom = getFileStringOf(testsupport::sourcePath("common/tests/data/custom-modes.txt"));
+    const std::string kCustomList = "1920x1080p60.00\n1920x1080p50.00\n1920x1080p59.94\n1920x1080p49.92\n"
+                                    "2560x1440p59.96\n1280x720p60.00\n1280x720p50.00\n2560x1440p59.95\n"
+                                    "1920x1080p59.96\n";
+    const ListingCase cases[] = {
+        {"custom mode names, an unknown connection, a mode of no output", custom, "", 0, kCustomList.c_str(),
+         kCustomList.c_str(), "", 0},
+        {"no display", "", "Can't open display :7\n", 1, kOld, "",
+         "mode-lister: xrandr failed (exit status 1)", 1},
+        {"refused part way", "Screen 0: minimum 320 x 200, current 1920 x 1080, maximum 16384 x 16384\n", "", 2,
+         kOld, "", "mode-lister: xrandr failed (exit status 2)", 1},
+        {"not installed", "", "", -1, kOld, "", "mode-lister: cannot run xrandr (exit status 127)", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testsupport::Sandbox box;
+        testsupport::requireSandbox();
+        box.respond("xrandr", c.listing, c.xrandrErr, c.xrandrCode);
+        box.writeFile("/etc/tarnvik-display-resolutions.json", kOld);
+        testsupport::Environment env;
+        if (c.xrandrCode < 0)
+            env.emplace_back("PATH", box.path("/var/run"));  // an empty directory: no xrandr at all
+        const auto result = testsupport::runProcess({testsupport::binaryPath("tools/mode-lister")}, env);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(box.readFile("/etc/tarnvik-display-resolutions.json"), c.file);
+        if (*c.errLast == '\0') {
+            EXPECT_EQ(result.err, "");
+        } else {
+            const std::string own = std::string(c.errLast) + kLeft;
+            ASSERT_GE(result.err.size(), own.size()) << result.err;
+            // One line of its own, the last, after whatever xrandr or the shell said.
+            EXPECT_EQ(result.err.substr(result.err.size() - own.size()), own) << result.err;
+            if (c.xrandrCode >= 0) {
+                EXPECT_EQ(result.err, std::string(c.xrandrErr) + own) << "xrandr's own words come first";
+            }
+        }
     }
 }
 

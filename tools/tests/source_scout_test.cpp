@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -208,6 +212,85 @@ TEST(SourceScout, HostileNamesRoundTrip)
         EXPECT_EQ(entries[i]["Decoder"].get<std::string>(), sources[i].first);
         EXPECT_EQ(entries[i]["ID"].get<std::string>(), sources[i].first + "$#!T" + sources[i].second);
     }
+}
+
+// Names from the network that are not UTF-8: both files stay readable for strict readers,
+// each ill-formed piece read as U+FFFD the way browsers decode the raw bytes, valid
+// names exact.
+TEST(SourceScout, NamesThatAreNotUtf8LeaveFilesStrictReadersRead)
+{
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {"436166c3a920e697a5e69cac", "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},  // valid: kept as it is
+        {"4c6174696e2d31206361666520e9", ""},                                   // "Latin-1 cafe \xe9"
+        {"637574e282", ""},                                                     // "cut\xe2\x82"
+        {"eda080c0af2027f0", ""},                                               // surrogate, overlong, lone lead
+    };
+    nlohmann::json list = nlohmann::json::array();
+    for (size_t i = 0; i < sources.size(); ++i)
+        list.push_back({{"name_hex", sources[i].first}, {"url", "10.0.0." + std::to_string(i + 2) + ":5961"}});
+    testsupport::Sandbox box;
+    const ScoutRun run = scout(box, {{"sources", list}}, false);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+
+    const std::string script =
+        "const fs = require('fs'); const vm = require('vm');"
+        "const strict = new TextDecoder('utf-8', {fatal: true}); const lax = new TextDecoder('utf-8');"
+        "const list = JSON.parse(strict.decode(fs.readFileSync(process.argv[1])));"
+        "const ctx = {}; vm.runInNewContext(strict.decode(fs.readFileSync(process.argv[2])) + ';this.out = DecoderSrc;', ctx);"
+        "const names = JSON.parse(process.argv[3]).map((h) => lax.decode(Buffer.from(h, 'hex')));"
+        "process.stdout.write(JSON.stringify({names, list, page: ctx.out}));";
+    nlohmann::json hex = nlohmann::json::array();
+    for (const auto& source : sources)
+        hex.push_back(source.first);
+    const auto node = testsupport::runProcess({"node", "-e", script, box.path(kJsonFile), box.path(kPageFile), hex.dump()});
+    ASSERT_EQ(node.exitCode, 0) << node.err;
+    const nlohmann::json read = nlohmann::json::parse(node.out);
+    ASSERT_EQ(read["page"].size(), sources.size());
+    ASSERT_EQ(read["list"].size(), sources.size());
+    const nlohmann::json parsed = nlohmann::json::parse(box.readFile(kJsonFile));  // strict as well
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const std::string name = read["names"][i].get<std::string>();
+        const std::string url = "10.0.0." + std::to_string(i + 2) + ":5961";
+        EXPECT_EQ(read["list"][name], url) << name;
+        EXPECT_EQ(parsed.at(name), url) << name;
+        EXPECT_EQ(read["page"][i]["Decoder"], name);
+        EXPECT_EQ(read["page"][i]["ID"], name + "$#!T" + url);
+        if (!sources[i].second.empty()) {
+            EXPECT_EQ(name, sources[i].second);
+        }
+    }
+    EXPECT_EQ(read["names"][1], "Latin-1 cafe \xef\xbf\xbd");
+    EXPECT_NE(box.readFile(kJsonFile).find("\"" + sources[0].second + "\""), std::string::npos);
+}
+
+// The appliance's set-up: etc/ and the page's directory belong to root, the web interface
+// provisions the two files writable for the programs' user (the page through a link).
+TEST(SourceScout, UpdatesProvisionedFilesAsTheProgramsUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to set up files of another user";
+    testsupport::Sandbox box;
+    const std::string top = std::filesystem::path(box.root()).parent_path().string();
+    for (const std::string& dir : {top, box.root(), box.path("/etc"), box.path("/srv/tarnvik-web-ui-resources")})
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0) << dir;
+    ASSERT_EQ(::chmod(box.path("/tmp").c_str(), 01777), 0);
+    std::filesystem::create_directories(box.path("/opt/tarnvik/web"));
+    box.writeFile("/opt/tarnvik/web/decoder-src.html", "old page");
+    box.writeFile(kJsonFile, "old json");
+    std::filesystem::create_symlink(box.path("/opt/tarnvik/web/decoder-src.html"), box.path(kPageFile));
+    for (const std::string& file : {box.path(kJsonFile), box.path("/opt/tarnvik/web/decoder-src.html")})
+        ASSERT_EQ(::chmod(file.c_str(), 0666), 0) << file;
+    box.writeFile("/tmp/ndi-scenario.json", nlohmann::json({{"sources", {source("A", "10.0.0.2:5961")}}}).dump());
+
+    const auto run = testsupport::runProcess(
+        {"setpriv", "--reuid=1000", "--regid=1000", "--clear-groups", testsupport::binaryPath("tools/source-scout")},
+        {{"TARNVIK_NDI_SCENARIO", box.path("/tmp/ndi-scenario.json")}}, 60s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(box.readFile(kJsonFile), "{\n\"A\": \"10.0.0.2:5961\"\n}");
+    EXPECT_TRUE(std::filesystem::is_symlink(box.path(kPageFile)));
+    EXPECT_EQ(box.readFile("/opt/tarnvik/web/decoder-src.html"),
+              "var DecoderSrc = [{ID:'A$#!T10.0.0.2:5961',Decoder:'A'},];");
 }
 
 TEST(SourceScout, RuntimeFailuresEndQuietly)

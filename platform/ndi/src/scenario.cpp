@@ -200,11 +200,31 @@ Segment builtInSegment() {
   return segment;
 }
 
+// "name_hex": the name's bytes as hexadecimal digits, for names that are not UTF-8 (which
+// a JSON file cannot hold).
+std::string hexBytes(const std::string& digits, const std::string& where) {
+  auto value = [&](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    fail(where, "\"name_hex\" holds hexadecimal digits only");
+  };
+  if (digits.size() % 2) fail(where, "\"name_hex\" has two digits a byte");
+  std::string bytes;
+  for (size_t i = 0; i < digits.size(); i += 2)
+    bytes += static_cast<char>(value(digits[i]) * 16 + value(digits[i + 1]));
+  if (bytes.find('\0') != std::string::npos) fail(where, "\"name_hex\" holds a zero byte");
+  return bytes;
+}
+
 SourceScript parseSource(const json& object, const std::string& where, Pacing pacing, const std::string& base_dir) {
-  checkKeys(object, where, {"name", "url", "appear_ms", "vanish_ms", "pacing", "loop", "send_metadata", "segments"});
+  checkKeys(object, where,
+            {"name", "name_hex", "url", "appear_ms", "vanish_ms", "pacing", "loop", "send_metadata", "segments"});
   SourceScript source;
-  if (!object.contains("name")) fail(where, "a source needs \"name\"");
-  source.name = get<std::string>(object, "name", where, "");
+  if (object.contains("name") == object.contains("name_hex"))
+    fail(where, "a source needs \"name\" or \"name_hex\"");
+  source.name = object.contains("name_hex") ? hexBytes(get<std::string>(object, "name_hex", where, ""), where)
+                                            : get<std::string>(object, "name", where, "");
   source.url = get<std::string>(object, "url", where, "");
   source.appear_ns = milliseconds(object, "appear_ms", where, 0);
   source.vanish_ns = milliseconds(object, "vanish_ms", where, -1);

@@ -72,6 +72,14 @@ TEST_F(StandinTest, ListTakenWithoutWaitingIsNotReportedAgain) {
   NDIlib_find_destroy(finder);
 }
 
+TEST_F(StandinTest, NamesThatAreNotUtf8ComeAsTheirBytes) {
+  useScenario({{"sources", {{{"name_hex", "436166e9"}}, {{"name_hex", "e282ac"}}}}});
+  ASSERT_TRUE(NDIlib_initialize());
+  NDIlib_find_instance_t finder = NDIlib_find_create_v2();
+  EXPECT_EQ(currentNames(finder), (std::vector<std::string>{"Caf\xe9", "\xe2\x82\xac"}));
+  NDIlib_find_destroy(finder);
+}
+
 TEST_F(StandinTest, NoSourcesMeansNoChangeAndAnEmptyList) {
   useScenario({{"sources", json::array()}});
   ASSERT_TRUE(NDIlib_initialize());

@@ -53,6 +53,10 @@ TEST_F(StandinTest, UnusableScenarioFailsEverything) {
       R"({"sources": [{"name": "A", "segments": [{}]}]})",
       R"({"pacing": "fast"})",
       R"({"sources": {"name": "A"}})",
+      R"({"sources": [{"name": "A", "name_hex": "41"}]})",
+      R"({"sources": [{"name_hex": "4"}]})",
+      R"({"sources": [{"name_hex": "4g"}]})",
+      R"({"sources": [{"name_hex": "4100"}]})",
   };
   for (const std::string& text : bad) {
     SCOPED_TRACE(text);

@@ -224,6 +224,75 @@ TEST(ModeSwitch, ImpossibleModesAreNotAskedFor)
     EXPECT_TRUE(box.calls("xrandr").empty());
 }
 
+// A server that reports no rate (Xvfb) gives a start-up rate of 0: xrandr refuses
+// "--rate 0", the mode alone is set.
+TEST(ModeSwitch, AnUnknownRateIsLeftOut)
+{
+    struct Case {
+        const char* label;
+        bool restore;
+        int width, height;
+        float rate;
+        Argv call;
+        const char* logged;
+    } cases[] = {
+        {"restore at rate 0", true, 1920, 1080, 0.0f, {"xrandr", "--output", "HDMI-2", "--mode", "1920x1080"},
+         "xrandr command: xrandr --output HDMI-2 --mode 1920x1080\n"},
+        {"switch at rate 0", false, 1280, 720, 0.0f, {"xrandr", "--output", "HDMI-2", "--mode", "1280x720"},
+         "xrandr command: xrandr --output HDMI-2 --mode 1280x720\n"},
+        {"a rate below one still rounds up", true, 1920, 1080, 0.5f, switchTo("HDMI-2", "1920x1080", "1"),
+         "xrandr command: xrandr --output HDMI-2 --mode 1920x1080 --rate 1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testsupport::Sandbox box;
+        testsupport::requireSandbox();
+        installFakeXrandr(box, kTwoOutputs);
+        ASSERT_TRUE(getDecodeOutputSettings());
+        box.clearCalls();
+        isDebug = true;
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(changeScreenInfo(c.restore, c.width, c.height, 1, c.rate));
+        const std::string log = testing::internal::GetCapturedStdout();
+        isDebug = false;
+        EXPECT_EQ(box.calls("xrandr"), (std::vector<Argv>{c.call}));
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    }
+}
+
+// The output name comes from the listing: whatever it holds reaches xrandr as one
+// argument, and nothing else runs.
+TEST(ModeSwitch, OutputNamesCannotActAsShellSyntax)
+{
+    testsupport::Sandbox box;
+    testsupport::requireSandbox();
+    const std::string mark = box.path("/tmp/ran");
+    const std::string names[] = {
+        "DP-1;touch${IFS}" + mark,
+        "DP-1$(touch${IFS}" + mark + ")",
+        "DP-1`touch${IFS}" + mark + "`",
+        "DP-1'\";touch${IFS}" + mark + ";'\\",
+        "DP-1|touch${IFS}" + mark,
+        "DP-1&&touch${IFS}" + mark + "&",
+        "DP-1>" + mark,
+        "DP-*",
+        "DP-1#",
+        "~root",
+    };
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        installFakeXrandr(box, "Screen 0: minimum 320 x 200, current 1920 x 1080, maximum 16384 x 16384\n" + name +
+                                   " connected primary 1920x1080+0+0 (normal left inverted right x axis y axis)\n"
+                                   "   1920x1080     60.00*+  50.00  \n");
+        ASSERT_TRUE(getDecodeOutputSettings());
+        ASSERT_EQ(strConnectedDisplayPort, name);
+        box.clearCalls();
+        EXPECT_TRUE(changeScreenInfo(false, 1920, 1080, 1, 50.0f));
+        EXPECT_EQ(box.calls(), (std::vector<Argv>{{"xrandr", "--output", name, "--mode", "1920x1080", "--rate", "50"}}));
+        EXPECT_FALSE(box.exists("/tmp/ran"));
+    }
+}
+
 TEST(CurrentMode, NoDisplayGivesZeros)
 {
     testsupport::ScopedDisplay none(":4095");
