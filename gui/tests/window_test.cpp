@@ -605,25 +605,25 @@ private slots:
                 !w->parentWidget()->inherits("QComboBox") && !w->inherits("QComboBoxPrivateContainer"))
                 shown.append(w);
         QVERIFY(shown.size() > 40);
-        auto named = [](QWidget* w) { return qPrintable(w->objectName() + " in " + w->parentWidget()->objectName()); };
+        auto named = [](QWidget* w) { return w->objectName() + " in " + w->parentWidget()->objectName(); };
         const QSet<QString> layoutFree = {"stackedPageSetting", "frmStatusSection_setting", "frmSettingSection_setting"};
         for (QWidget* w : shown) {
             if (!layoutFree.contains(w->parentWidget()->objectName()))
                 continue;  // inner parts of a control, laid out by the control
-            QVERIFY2(w->width() > 0 && w->height() > 0, named(w));
+            QVERIFY2(w->width() > 0 && w->height() > 0, qPrintable(named(w)));
             QVERIFY2(QRect(QPoint(0, 0), w->parentWidget()->size()).contains(w->geometry()),
-                     qPrintable(QString(named(w)) + QString(" at %1,%2 %3x%4 in %5x%6")
+                     qPrintable(named(w) + QString(" at %1,%2 %3x%4 in %5x%6")
                                                         .arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())
                                                         .arg(w->parentWidget()->width()).arg(w->parentWidget()->height())));
             w->ensurePolished();
             const QFontMetrics metrics(w->font());
             if (auto* button = qobject_cast<QPushButton*>(w); button != nullptr && !button->text().isEmpty())
-                QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(), qPrintable(named(w)));
             // The titles of the controls too; the status values are read, not used, and may clip.
             if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && label->parentWidget() == window->ui->frmSettingSection_setting)
-                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), qPrintable(named(w)));
             if (w->inherits("QLineEdit") || w->inherits("QComboBox"))
-                QVERIFY2(metrics.horizontalAdvance("255.255.255.255") + 16 <= w->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance("255.255.255.255") + 16 <= w->width(), qPrintable(named(w)));
             for (QWidget* other : shown) {
                 if (other == w || other->parentWidget() != w->parentWidget())
                     continue;
@@ -631,7 +631,7 @@ private slots:
                 if (pair == QSet<QString>{"lineEditPIN", "btnPINShow"})
                     continue;
                 QVERIFY2(!w->geometry().intersects(other->geometry()),
-                         qPrintable(QString(named(w)) + " covers " + other->objectName()));
+                         qPrintable(named(w) + " covers " + other->objectName()));
             }
         }
         // The eye keeps to the right end of the PIN field.
