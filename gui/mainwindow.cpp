@@ -431,6 +431,10 @@ MainWindow::MainWindow(QWidget* parent)
     favouritesOverlay->setGeometry((W - (3 * TW + 2 * F)) / 2 - F, (H - overlayHeight) / 2, overlayWidth,
                                    overlayHeight);
     favouritesOverlay->hide();
+    // The tiles' tooltips (a cut name in full) on the page's dark, not the window's grey.
+    favouritesOverlay->setStyleSheet("QToolTip{color:#ffffff;background-color:#222222;border:1px solid #707070;"
+                                     "font:bold " +
+                                     QString::number(small ? 30 : 60) + "px Lato;}");
     // Full screen is only a wish to a window manager; without one the window would keep
     // the form's size. Cover the screen ourselves.
     setGeometry(screenRect);
@@ -461,9 +465,11 @@ MainWindow::MainWindow(QWidget* parent)
         tileButtons[i] = new QPushButton(tiles[i]);
         tileButtons[i]->setFocusPolicy(Qt::NoFocus);
         tileLabels[i] = new ClickableLabel(tiles[i]);
-        tileLabels[i]->setContentsMargins(0, 0, 0, 0);
+        // The caption sits in the lower part of the face, below the picture, on its black.
+        tileLabels[i]->setContentsMargins(0, 0, 0, 2 * G);
         tileLabels[i]->setFixedSize(TW, TH);
-        tileLabels[i]->setAlignment(Qt::AlignCenter);
+        tileLabels[i]->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        tileLabels[i]->setIndent(0);
         tileLabels[i]->setStyleSheet("QLabel{color:#707070;font-family:Lato;font-size:" + QString::number(P) +
                                      "px;}QLabel:hover{color:#ffffff;}");
         tileGrid->addWidget(tiles[i], row, column);

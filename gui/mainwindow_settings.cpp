@@ -1,6 +1,7 @@
 // Settings store, applying the settings page, and the hand-over of a chosen source.
 #include "common/fixed_path.h"
 #include "common/helpers.h"
+#include "common/shared_file.h"
 #include "gui/mainwindow.h"
 #include "gui/overlaywidget.h"
 #include "ui_mainwindow.h"
@@ -8,11 +9,11 @@
 #include <QFile>
 #include <QHostInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTextStream>
 
 #include <cstdlib>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -22,14 +23,12 @@ QString fixedFile(const char* path)
     return QString::fromStdString(tarnvik::fixedPath(path));
 }
 
-// Readers see the old text or the new one, never an empty or half-written file.
+// Through the programs' one writer of shared files: replaced whole by a rename where the
+// directory lets this user create files, else rewritten in place (a file that the
+// appliance provisioned writable in a directory of root's).
 void replaceFile(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(bytes);
-    file.commit();
+    writeSharedFile(path.toStdString(), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 QString firstWord(const QString& path)

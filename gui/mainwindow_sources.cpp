@@ -10,6 +10,7 @@
 #include "gui/transparentlabel.h"
 #include "ui_mainwindow.h"
 
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QPropertyAnimation>
 #include <QSettings>
@@ -216,6 +217,14 @@ void MainWindow::setFavouriteButtonStyleAndNames()
                 line2 = name.mid(p + 1);
                 line2.chop(1);
             }
+            // A name wider than the face is cut with an ellipsis; the tooltip has it whole.
+            QFont captionFont("Lato");
+            captionFont.setPixelSize(captionSize);
+            captionFont.setWeight(QFont::DemiBold);
+            const QFontMetrics metrics(captionFont);
+            const int room = normal.width() - 2 * captionSize / 2;
+            line1 = metrics.elidedText(line1, Qt::ElideRight, room);
+            line2 = metrics.elidedText(line2, Qt::ElideRight, room);
             // Escaped for the rich-text caption; QString keeps non-ASCII names intact.
             tileLabels[t]->setText(QString("<html><head/><body><p style='line-height:80%'><span style='font-size:%1px;"
                                            "font-weight:600;'>%2</span></p><p><span style='font-size:%3px;"
@@ -224,8 +233,10 @@ void MainWindow::setFavouriteButtonStyleAndNames()
                                        .arg(line1.toHtmlEscaped())
                                        .arg(captionSize)
                                        .arg(line2.toHtmlEscaped()));
+            tileLabels[t]->setToolTip(name);
         } else {
             tileLabels[t]->setText("");
+            tileLabels[t]->setToolTip(QString());
         }
     }
 }

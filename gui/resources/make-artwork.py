@@ -95,10 +95,12 @@ def main():
         convert(canvas((50, 50)) + ["-fill", fill, "-stroke", stroke, "-strokewidth", "3",
                                     "-draw", star(25, 27, 21, 9)], os.path.join(ICONS, name + ".png"))
 
-    # Face of a favourite tile: a screen with a play mark, drawn small so it fits both tile sizes.
-    convert(canvas((200, 150)) + ["-fill", "none", "-stroke", "#505050", "-strokewidth", "8",
-                                  "-draw", "roundrectangle 10,10 190,120 10,10", "-draw", "line 70,140 130,140",
-                                  "-fill", "#505050", "-stroke", "none", "-draw", "polygon 84,42 84,90 124,66"],
+    # Face of a favourite tile, as large as the large tile's face (the small one shows it
+    # halved): a screen with a play mark in the upper half, the lower part left empty for
+    # the caption, which is drawn there on the face's black.
+    convert(canvas((768, 432)) + ["-fill", "none", "-stroke", "#505050", "-strokewidth", "12",
+                                  "-draw", "roundrectangle 289,26 479,166 14,14", "-draw", "line 344,196 424,196",
+                                  "-fill", "#505050", "-stroke", "none", "-draw", "polygon 364,66 364,126 414,96"],
             os.path.join(IMAGES, "favourite_source_unselected.png"))
 
     # Backgrounds behind the video: a vertical gradient with a faint name; cheap to store.

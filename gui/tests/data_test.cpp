@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostInfo>
 #include <QLineEdit>
@@ -25,7 +26,10 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
@@ -64,13 +68,19 @@ QString sourceUrl(int i)
     return QString("10.0.0.%1:5961").arg(i + 10);
 }
 
-std::string scenarioWith(int count)
+// The finder sees a change of the list only this long after it was made: the twentieth
+// source goes away, past the eighteen the window shows, so a later run delivers again.
+constexpr int kLastSourceVanishesMs = 8000;
+
+std::string scenarioWith(int count, bool lastVanishes = false)
 {
     QString json = "{\"version\": \"Tarnvik NDI stand-in 5.0-standin\", \"sources\": [";
     for (int i = 0; i < count; ++i) {
         QString name = sourceName(i);
         name.replace("\\", "\\\\").replace("\"", "\\\"");
-        json += QString("%1{\"name\": \"%2\", \"url\": \"%3\"}").arg(i ? ", " : "", name, sourceUrl(i));
+        const QString vanish =
+            lastVanishes && i == count - 1 ? QString(", \"vanish_ms\": %1").arg(kLastSourceVanishesMs) : QString();
+        json += QString("%1{\"name\": \"%2\", \"url\": \"%3\"%4}").arg(i ? ", " : "", name, sourceUrl(i), vanish);
     }
     json += "]}";
     return json.toUtf8().toStdString();
@@ -102,6 +112,7 @@ class DataTest : public QObject {
     Q_OBJECT
 public:
     std::unique_ptr<MainWindow> window;
+    QElapsedTimer sinceStart;
 
     // Accepts the next modal message box; where it was placed goes to placed, if given.
     void answerMessageBox(QRect* placed = nullptr, QString* text = nullptr)
@@ -149,6 +160,7 @@ private slots:
     {
         mkdir(box().path("/srv/tarnvik-web-ui-resources").c_str(), 0755);
         mkdir(box().path("/etc/network").c_str(), 0755);
+        sinceStart.start();
         window = std::make_unique<MainWindow>();
         window->show();
     }
@@ -391,6 +403,81 @@ private slots:
                 blocking.push_back(call);
         QCOMPARE(blocking, (std::vector<Argv>{{"tarnvik-set-staticip", "non-root", "10.1.2.3", "255.255.0.0", "10.1.0.1"},
                                               {"pkexec", "systemctl", "restart", "networking"}}));
+    }
+
+    void choicesReachProvisionedFilesAsNonRoot()
+    {
+        // Run by decoder_ui_data_nonroot, in a user namespace where this user is not root
+        // and root has no id at all: etc/ and the page's directory are closed to it by their
+        // permission bits, and the web interface provisioned the five files writable.
+        if (geteuid() == 0)
+            QSKIP("needs a non-root user");
+        window->refreshTimer.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->finderThread.isRunning(), 60000);
+        QCoreApplication::sendPostedEvents();
+        box().respond("ip", "default via 192.168.10.1 dev eth0\n");
+        box().respond("xrandr", kXrandr);
+        box().writeFile("/etc/network/interfaces", "iface eth0 inet dhcp\n");
+        const char* const paths[] = {"/etc/tarnvik-source-name", "/etc/tarnvik-source-ip", "/etc/tarnvik-mode",
+                                     "/etc/tarnvik_ndi_src.json", "/srv/tarnvik-web-ui-resources/decoder-src.html"};
+        std::vector<ino_t> inodes;
+        for (const char* path : paths) {
+            box().writeFile(path, "old");
+            QCOMPARE(chmod(box().path(path).c_str(), 0666), 0);
+            struct stat st {};
+            QCOMPARE(stat(box().path(path).c_str(), &st), 0);
+            inodes.push_back(st.st_ino);
+        }
+        const char* const closed[] = {"/etc", "/srv/tarnvik-web-ui-resources"};
+        for (const char* dir : closed)
+            QCOMPARE(chmod(box().path(dir).c_str(), 0555), 0);
+        const int probe = open(box().path("/etc/probe").c_str(), O_WRONLY | O_CREAT, 0644);
+        const int probeError = errno;
+        if (probe >= 0)
+            close(probe);
+        QCOMPARE(probe, -1);
+        QCOMPARE(probeError, EACCES);
+
+        // A discovery run that sees a change, the star of source 3 and its tile, then leaving
+        // the settings page.
+        QTRY_VERIFY_WITH_TIMEOUT(sinceStart.elapsed() > kLastSourceVanishesMs + 500, 30000);
+        window->favourites.clear();
+        window->slotRefreshNDISources();
+        QTRY_VERIFY_WITH_TIMEOUT(box().readFile("/etc/tarnvik_ndi_src.json") != "old", 60000);
+        QTest::keyRelease(window.get(), Qt::Key_3);
+        QTest::mouseClick(window->starLabels[3], Qt::LeftButton);
+        QCOMPARE(window->favourites, QStringList{sourceName(3)});
+        QTest::keyRelease(window.get(), Qt::Key_2);
+        QVERIFY(!window->favouritesOverlay->isHidden());
+        QTest::mouseClick(window->tileButtons[0], Qt::LeftButton);
+        QCOMPARE(window->playingSource, 3);
+        QTest::keyRelease(window.get(), Qt::Key_1);
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 1);
+        QTest::mouseClick(window->ui->btnCloseSetting, Qt::LeftButton);
+        QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+
+        for (const char* dir : closed)
+            QCOMPARE(chmod(box().path(dir).c_str(), 0755), 0);
+        // The bytes as the file formats define them.
+        QCOMPARE(box().readFile("/etc/tarnvik-source-name"), sourceName(3).toUtf8().toStdString());
+        QCOMPARE(box().readFile("/etc/tarnvik-source-ip"), sourceUrl(3).toStdString());
+        QCOMPARE(box().readFile("/etc/tarnvik-mode"), std::string("decode"));
+        const std::string json = box().readFile("/etc/tarnvik_ndi_src.json");
+        QVERIFY2(json.rfind("{\n\"HOST-00 (Stream 0)\": \"10.0.0.10:5961\",\n", 0) == 0, json.c_str());
+        const std::string page = box().readFile("/srv/tarnvik-web-ui-resources/decoder-src.html");
+        QVERIFY2(page.rfind("var DecoderSrc = [{ID:'HOST-00 (Stream 0)$#!T10.0.0.10:5961',Decoder:'HOST-00 (Stream 0)'},", 0) == 0,
+                 page.c_str());
+        // Written where they are: the same files, nothing left beside them.
+        for (size_t i = 0; i < inodes.size(); ++i) {
+            struct stat st {};
+            QCOMPARE(stat(box().path(paths[i]).c_str(), &st), 0);
+            QCOMPARE(st.st_ino, inodes[i]);
+        }
+        for (const char* dir : closed)
+            for (const auto& entry : std::filesystem::directory_iterator(box().path(dir)))
+                QVERIFY2(entry.path().filename().string().find(".XXX") == std::string::npos &&
+                             entry.path().filename().string().find("~") == std::string::npos,
+                         entry.path().c_str());
     }
 
     void screenModeNotInTheComboIsLeftAlone()
@@ -692,7 +779,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    return guitest::run(argc, argv, scenarioWith(20), [] { return new DataTest; });
+    return guitest::run(argc, argv, scenarioWith(20, true), [] { return new DataTest; });
 }
 
 #include "data_test.moc"

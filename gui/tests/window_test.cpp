@@ -23,12 +23,14 @@
 #include <QToolBar>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QWindow>
 #include <QScreen>
 #include <QHash>
 #include <QAbstractItemView>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -603,25 +605,25 @@ private slots:
                 !w->parentWidget()->inherits("QComboBox") && !w->inherits("QComboBoxPrivateContainer"))
                 shown.append(w);
         QVERIFY(shown.size() > 40);
-        auto named = [](QWidget* w) { return qPrintable(w->objectName() + " in " + w->parentWidget()->objectName()); };
+        auto named = [](QWidget* w) { return w->objectName() + " in " + w->parentWidget()->objectName(); };
         const QSet<QString> layoutFree = {"stackedPageSetting", "frmStatusSection_setting", "frmSettingSection_setting"};
         for (QWidget* w : shown) {
             if (!layoutFree.contains(w->parentWidget()->objectName()))
                 continue;  // inner parts of a control, laid out by the control
-            QVERIFY2(w->width() > 0 && w->height() > 0, named(w));
+            QVERIFY2(w->width() > 0 && w->height() > 0, qPrintable(named(w)));
             QVERIFY2(QRect(QPoint(0, 0), w->parentWidget()->size()).contains(w->geometry()),
-                     qPrintable(QString(named(w)) + QString(" at %1,%2 %3x%4 in %5x%6")
+                     qPrintable(named(w) + QString(" at %1,%2 %3x%4 in %5x%6")
                                                         .arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())
                                                         .arg(w->parentWidget()->width()).arg(w->parentWidget()->height())));
             w->ensurePolished();
             const QFontMetrics metrics(w->font());
             if (auto* button = qobject_cast<QPushButton*>(w); button != nullptr && !button->text().isEmpty())
-                QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance(button->text()) + 8 <= button->width(), qPrintable(named(w)));
             // The titles of the controls too; the status values are read, not used, and may clip.
             if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && label->parentWidget() == window->ui->frmSettingSection_setting)
-                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), qPrintable(named(w)));
             if (w->inherits("QLineEdit") || w->inherits("QComboBox"))
-                QVERIFY2(metrics.horizontalAdvance("255.255.255.255") + 16 <= w->width(), named(w));
+                QVERIFY2(metrics.horizontalAdvance("255.255.255.255") + 16 <= w->width(), qPrintable(named(w)));
             for (QWidget* other : shown) {
                 if (other == w || other->parentWidget() != w->parentWidget())
                     continue;
@@ -629,7 +631,7 @@ private slots:
                 if (pair == QSet<QString>{"lineEditPIN", "btnPINShow"})
                     continue;
                 QVERIFY2(!w->geometry().intersects(other->geometry()),
-                         qPrintable(QString(named(w)) + " covers " + other->objectName()));
+                         qPrintable(named(w) + " covers " + other->objectName()));
             }
         }
         // The eye keeps to the right end of the PIN field.
@@ -912,6 +914,61 @@ private slots:
         QVERIFY(!window->eventFilter(window->ui->lblVideoWindow, &move));
         QVERIFY(!window->eventFilter(window->ui->lblForMouse, &move));
         QCOMPARE(window->ui->stackedWidget->currentIndex(), 0);
+    }
+
+    void tileCaptionsStayOnTheFaceClearOfThePicture()
+    {
+        const QString shortName = "STUDIO-PC (Camera 1)";
+        const QString longName = "A-VERY-LONG-MACHINE-NAME-FOR-THE-STUDIO (Program output with a long stream name)";
+        window->refreshTimer.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->finderThread.isRunning(), 30000);
+        QCoreApplication::sendPostedEvents();
+        window->favourites = QStringList{shortName, longName};
+        window->currentPage = 0;
+        window->playingSource = -1;
+        window->focusShown = 1;
+        window->focusedTile = 5;
+        window->slotAddNDISources({shortName, longName}, {"10.0.0.2:5961", "10.0.0.3:5961"});
+        QCOMPARE(window->favouriteCount, 2);
+        backToMainPage();
+        window->favouritesOverlay->show();
+        QCoreApplication::processEvents();
+        const QRect face = small ? QRect(5, 5, 384, 216) : QRect(10, 10, 768, 432);
+        for (int t = 0; t < 2; ++t) {
+            ClickableLabel* caption = window->tileLabels[t];
+            QCOMPARE(window->tileButtons[t]->geometry(), face);
+            // The tile drawn with and without its caption: what differs is the caption's ink.
+            const QString text = caption->text();
+            const QImage with = window->tiles[t]->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            caption->setText("");
+            const QImage without = window->tiles[t]->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            caption->setText(text);
+            QCOMPARE(with.size(), without.size());
+            int ink = 0, offFace = 0, onPicture = 0, brightest = 0;
+            for (int y = 0; y < with.height(); ++y)
+                for (int x = 0; x < with.width(); ++x) {
+                    if (with.pixel(x, y) == without.pixel(x, y))
+                        continue;
+                    ++ink;
+                    offFace += !face.adjusted(2, 2, -2, -2).contains(x, y);
+                    // The face is black where nothing is drawn; the picture is grey.
+                    onPicture += qGray(without.pixel(x, y)) > 24;
+                    brightest = std::max(brightest, qGray(with.pixel(x, y)));
+                }
+            QVERIFY2(ink > 200, qPrintable(QString::number(ink)));
+            QCOMPARE(offFace, 0);
+            QCOMPARE(onPicture, 0);
+            QVERIFY(brightest >= 0x60);
+        }
+        // The long name is cut on the face and given whole in the tooltip.
+        QTextDocument doc;
+        doc.setHtml(window->tileLabels[1]->text());
+        QVERIFY(doc.toPlainText().startsWith("A-VERY-LONG"));
+        QVERIFY(doc.toPlainText().contains(QChar(0x2026)));
+        QCOMPARE(window->tileLabels[1]->toolTip(), longName);
+        QCOMPARE(window->tileLabels[0]->toolTip(), shortName);
+        QCOMPARE(window->tileLabels[2]->toolTip(), QString());
+        window->favouritesOverlay->hide();
     }
 
     void popupsDrawTheirOwnOpaqueBackground()
