@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,10 @@ uint32_t kelmf_drm_compositor_t::init(bool master)
     m_master = master;
     if (m_initialized)
         return KELMF_OK;
-    ippInit();
+    // The variant words are plain process-wide words that other compositors' workers may be
+    // reading: chosen once, before the first worker of the process starts.
+    static std::once_flag variantChosen;
+    std::call_once(variantChosen, [] { ippInit(); });
     kelmo_mf_drm_modeset_t* device = nullptr;
     if (modeset_open(&device, master) != 0) {
         KEL_LOG(true, "[KMFR]E drm_init: failed to init modeset\n");
