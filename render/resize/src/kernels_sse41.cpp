@@ -361,36 +361,53 @@ void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, co
 }
 
 
+// The ring rows' pointers and the weights live in locals: stores through
+// the byte destination may alias anything the compiler cannot see is local,
+// and would make it reload both on every step.
 template <int Taps>
-inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
-    __m128 sum = _mm_mul_ps(_mm_load_ps(rows[0] + j), w[0]);
+struct Rows {
+    const float* r[6];
+    explicit Rows(const float* const* rows) {
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) r[v] = rows[v];
+    }
+};
+
+template <int Taps>
+inline __m128 colSum(const Rows<Taps>& rows, const __m128* w, int j) {
+    __m128 sum = _mm_mul_ps(_mm_load_ps(rows.r[0] + j), w[0]);
     #pragma GCC unroll 6
-    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(rows[v] + j), w[v]));
-    return _mm_cvtps_epi32(sum);  // nearest, ties to even
+    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(rows.r[v] + j), w[v]));
+    return sum;
 }
 
 template <int Taps>
-void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
+void colPass(const float* const* ring, const float* wy, int n, uint8_t* dst) {
+    const Rows<Taps> rows(ring);
     __m128 w[Taps];
     #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) w[v] = _mm_set1_ps(wy[v]);
     int j = 0;
     for (; j + 16 <= n; j += 16) {
-        const __m128i a = _mm_packs_epi32(colSum<Taps>(rows, w, j), colSum<Taps>(rows, w, j + 4));
-        const __m128i b = _mm_packs_epi32(colSum<Taps>(rows, w, j + 8), colSum<Taps>(rows, w, j + 12));
+        // nearest, ties to even
+        const __m128i a = _mm_packs_epi32(_mm_cvtps_epi32(colSum<Taps>(rows, w, j)),
+                                          _mm_cvtps_epi32(colSum<Taps>(rows, w, j + 4)));
+        const __m128i b = _mm_packs_epi32(_mm_cvtps_epi32(colSum<Taps>(rows, w, j + 8)),
+                                          _mm_cvtps_epi32(colSum<Taps>(rows, w, j + 12)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_packus_epi16(a, b));
     }
     if (j < n) {
         const float* rest[6];
         #pragma GCC unroll 6
-        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        for (int v = 0; v < Taps; ++v) rest[v] = rows.r[v] + j;
         (Taps == 4 ? kGenericKernels.ownColCubic8u : kGenericKernels.ownColLanczos3_8u)(rest, wy, n - j, dst + j);
     }
 }
 
 // Two destination rows over the same ring rows: each ring row is read once.
 template <int Taps>
-void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+void colPair(const float* const* ring, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    const Rows<Taps> rows(ring);
     __m128 w0[Taps], w1[Taps];
     #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) {
@@ -399,12 +416,12 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
     int j = 0;
     for (; j + 8 <= n; j += 8) {
-        const __m128 ra = _mm_load_ps(rows[0] + j), rb = _mm_load_ps(rows[0] + j + 4);
+        const __m128 ra = _mm_load_ps(rows.r[0] + j), rb = _mm_load_ps(rows.r[0] + j + 4);
         __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
         __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
         #pragma GCC unroll 6
         for (int v = 1; v < Taps; ++v) {
-            const __m128 xa = _mm_load_ps(rows[v] + j), xb = _mm_load_ps(rows[v] + j + 4);
+            const __m128 xa = _mm_load_ps(rows.r[v] + j), xb = _mm_load_ps(rows.r[v] + j + 4);
             s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
             s0b = _mm_add_ps(s0b, _mm_mul_ps(xb, w0[v]));
             s1a = _mm_add_ps(s1a, _mm_mul_ps(xa, w1[v]));
@@ -419,7 +436,7 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     if (j < n) {
         const float* rest[6];
         #pragma GCC unroll 6
-        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        for (int v = 0; v < Taps; ++v) rest[v] = rows.r[v] + j;
         colPass<Taps>(rest, wy0, n - j, dst0 + j);
         colPass<Taps>(rest, wy1, n - j, dst1 + j);
     }
