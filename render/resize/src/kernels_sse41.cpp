@@ -431,7 +431,8 @@ void colPair(const float* const* ring, const float* wy0, const float* wy1, int n
         const __m128i p1 = _mm_packs_epi32(_mm_cvtps_epi32(s1a), _mm_cvtps_epi32(s1b));
         const __m128i bytes = _mm_packus_epi16(p0, p1);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + j), bytes);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + j), _mm_srli_si128(bytes, 8));
+        // The high half stored as it stands: no shuffle on the busy vector ports.
+        _mm_storeh_pi(reinterpret_cast<__m64*>(dst1 + j), _mm_castsi128_ps(bytes));
     }
     if (j < n) {
         const float* rest[6];
