@@ -236,6 +236,8 @@ struct alignas(16) Head {
     int32_t base;   // first source byte the taps read, relative to column 0
     int32_t count;  // bytes read from base on
     int32_t offB;   // enlargement: float offset of the second phase's taps
+    int32_t uniform;  // every group's weights equal the first group's
+    int32_t pad[3];
 };
 
 template <int Ch>
@@ -271,7 +273,8 @@ void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void
     head->base = cols[0] - Ch * (A - 1);
     head->count = cols[n - 1] + Ch * A + (Ch - 1) - head->base + 1;
     head->offB = cols[1] - cols[0];
-    auto* w = reinterpret_cast<__m128*>(head + 1);
+    auto* const first = reinterpret_cast<__m128*>(head + 1);
+    __m128* w = first;
     int pos[4];
     if (head->mode == kDouble) {
         for (int j = 0; j + G <= n; j += G) {
@@ -285,6 +288,12 @@ void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void
                 for (int t = 0; t < T; ++t) *w++ = laneWeights<Ch, T>(wx, pos, t);
             }
     }
+    // Exact ratios of 2 give every position of a phase the same weights:
+    // the pass then keeps them in registers, which halves its loads.
+    const int per = head->mode == kDouble ? T : 2 * T;
+    head->uniform = 1;
+    for (const __m128* g = first + per; head->uniform && g < w; g += per)
+        head->uniform = std::memcmp(g, first, sizeof(__m128) * per) == 0;
 }
 
 inline void convertRow(const uint8_t* b, int count, float* f) {
@@ -312,9 +321,60 @@ void convertSplit(const uint8_t* b, int count, float* even, float* odd) {
     }
 }
 
+// Reduction by 2: tap t of G consecutive positions is one load of the even
+// or odd columns. Returns the positions done.
+template <int Ch, int T, bool Uniform>
+int doublePass(const float* even, const float* odd, const __m128* w, int n, float* out) {
+    constexpr int G = 4 / Ch;
+    __m128 u[T];
+    #pragma GCC unroll 6
+    for (int t = 0; t < T; ++t) u[t] = w[t];
+    int j = 0;
+    for (; j + G <= n; j += G, w += T) {
+        const __m128* k = Uniform ? u : w;
+        __m128 sum = _mm_mul_ps(_mm_loadu_ps(even + Ch * j), k[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps((t & 1 ? odd : even) + Ch * (j + t / 2)), k[t]));
+        _mm_storeu_ps(out + Ch * j, sum);
+    }
+    return j;
+}
+
+// Enlargement by 2: the two phases of positions load their taps from the
+// converted row, their sums interleaved at the end.
+template <int Ch, int T, bool Uniform>
+int halfPass(const float* f, int offB, const __m128* w, int n, float* out) {
+    constexpr int G = 4 / Ch;
+    const float* fb = f + offB;
+    __m128 u[2 * T];
+    #pragma GCC unroll 12
+    for (int t = 0; t < 2 * T; ++t) u[t] = w[t];
+    int j = 0;
+    for (; j + 2 * G <= n; j += 2 * G, w += 2 * T) {
+        const __m128* k = Uniform ? u : w;
+        const int at = Ch * (j / 2);
+        __m128 a = _mm_mul_ps(_mm_loadu_ps(f + at), k[0]);
+        __m128 b = _mm_mul_ps(_mm_loadu_ps(fb + at), k[T]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) {
+            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + at + Ch * t), k[t]));
+            b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + at + Ch * t), k[T + t]));
+        }
+        if (Ch == 1) {
+            _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
+            _mm_storeu_ps(out + j + 4, _mm_unpackhi_ps(a, b));
+        } else {
+            _mm_storeu_ps(out + 2 * j, _mm_movelh_ps(a, b));
+            _mm_storeu_ps(out + 2 * j + 4, _mm_movehl_ps(b, a));
+        }
+    }
+    return j;
+}
+
 template <int Ch, int A>
 void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
-    constexpr int T = 2 * A, G = 4 / Ch;
+    constexpr int T = 2 * A;
     const auto* head = static_cast<const Head*>(layout);
     if (head->mode == kGroups) {
         (Ch == 1 ? row1Prepared<A> : row2Prepared<A>)(src, head + 1, cols, wx, n, out);
@@ -324,38 +384,16 @@ void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, co
                                   : (A == 2 ? ownRow2Lanczos2_8u : ownRow2Lanczos3_8u);
     alignas(16) float f[2 * kStripFloats + 64];
     const auto* w = reinterpret_cast<const __m128*>(head + 1);
-    int j = 0;
+    int j;
     if (head->mode == kDouble) {
         float* even = f;
         float* odd = f + kStripFloats + 32;
         convertSplit<Ch>(src + head->base, head->count, even, odd);
-        for (; j + G <= n; j += G, w += T) {
-            __m128 sum = _mm_mul_ps(_mm_loadu_ps(even + Ch * j), w[0]);
-            #pragma GCC unroll 6
-            for (int t = 1; t < T; ++t)
-                sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps((t & 1 ? odd : even) + Ch * (j + t / 2)), w[t]));
-            _mm_storeu_ps(out + Ch * j, sum);
-        }
+        j = head->uniform ? doublePass<Ch, T, true>(even, odd, w, n, out) : doublePass<Ch, T, false>(even, odd, w, n, out);
     } else {
         convertRow(src + head->base, head->count, f);
-        const float* fb = f + head->offB;
-        for (; j + 2 * G <= n; j += 2 * G, w += 2 * T) {
-            const int at = Ch * (j / 2);
-            __m128 a = _mm_mul_ps(_mm_loadu_ps(f + at), w[0]);
-            __m128 b = _mm_mul_ps(_mm_loadu_ps(fb + at), w[T]);
-            #pragma GCC unroll 6
-            for (int t = 1; t < T; ++t) {
-                a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + at + Ch * t), w[t]));
-                b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + at + Ch * t), w[T + t]));
-            }
-            if (Ch == 1) {
-                _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
-                _mm_storeu_ps(out + j + 4, _mm_unpackhi_ps(a, b));
-            } else {
-                _mm_storeu_ps(out + 2 * j, _mm_movelh_ps(a, b));
-                _mm_storeu_ps(out + 2 * j + 4, _mm_movehl_ps(b, a));
-            }
-        }
+        j = head->uniform ? halfPass<Ch, T, true>(f, head->offB, w, n, out)
+                          : halfPass<Ch, T, false>(f, head->offB, w, n, out);
     }
     if (j < n) plain(src, cols + j, wx + j * T, n - j, out + Ch * j);
 }
