@@ -298,6 +298,13 @@ void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void
 
 inline void convertRow(const uint8_t* b, int count, float* f) {
     int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        _mm_store_ps(f + i, toFloat(v));
+        _mm_store_ps(f + i + 4, toFloat(_mm_srli_si128(v, 4)));
+        _mm_store_ps(f + i + 8, toFloat(_mm_srli_si128(v, 8)));
+        _mm_store_ps(f + i + 12, toFloat(_mm_srli_si128(v, 12)));
+    }
     for (; i + 4 <= count; i += 4)
         _mm_store_ps(f + i, _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(load32(b + i)))));
     for (; i < count; ++i) f[i] = static_cast<float>(b[i]);
@@ -351,15 +358,14 @@ int halfPass(const float* f, int offB, const __m128* w, int n, float* out) {
     #pragma GCC unroll 12
     for (int t = 0; t < 2 * T; ++t) u[t] = w[t];
     int j = 0;
-    for (; j + 2 * G <= n; j += 2 * G, w += 2 * T) {
+    for (; j + 2 * G <= n; j += 2 * G, w += 2 * T, f += 4, fb += 4) {
         const __m128* k = Uniform ? u : w;
-        const int at = Ch * (j / 2);
-        __m128 a = _mm_mul_ps(_mm_loadu_ps(f + at), k[0]);
-        __m128 b = _mm_mul_ps(_mm_loadu_ps(fb + at), k[T]);
+        __m128 a = _mm_mul_ps(_mm_loadu_ps(f), k[0]);
+        __m128 b = _mm_mul_ps(_mm_loadu_ps(fb), k[T]);
         #pragma GCC unroll 6
         for (int t = 1; t < T; ++t) {
-            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + at + Ch * t), k[t]));
-            b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + at + Ch * t), k[T + t]));
+            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + Ch * t), k[t]));
+            b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + Ch * t), k[T + t]));
         }
         if (Ch == 1) {
             _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
