@@ -233,9 +233,9 @@ enum StrideMode : int32_t { kGroups = 0, kDouble = 1, kHalf = 2 };
 
 struct alignas(16) Head {
     int32_t mode;
-    int32_t base;   // first source byte the taps read, relative to column 0
-    int32_t count;  // bytes read from base on
-    int32_t offB;   // enlargement: float offset of the second phase's taps
+    int32_t base;     // first source byte the taps read, relative to column 0
+    int32_t count;    // bytes read from base on
+    int32_t offB;     // enlargement: float offset of the second phase's taps
     int32_t uniform;  // every group's weights equal the first group's
     int32_t pad[3];
 };
@@ -395,7 +395,8 @@ void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, co
         float* even = f;
         float* odd = f + kStripFloats + 32;
         convertSplit<Ch>(src + head->base, head->count, even, odd);
-        j = head->uniform ? doublePass<Ch, T, true>(even, odd, w, n, out) : doublePass<Ch, T, false>(even, odd, w, n, out);
+        j = head->uniform ? doublePass<Ch, T, true>(even, odd, w, n, out)
+                          : doublePass<Ch, T, false>(even, odd, w, n, out);
     } else {
         convertRow(src + head->base, head->count, f);
         j = head->uniform ? halfPass<Ch, T, true>(f, head->offB, w, n, out)
