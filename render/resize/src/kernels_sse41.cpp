@@ -233,9 +233,11 @@ enum StrideMode : int32_t { kGroups = 0, kDouble = 1, kHalf = 2 };
 
 struct alignas(16) Head {
     int32_t mode;
-    int32_t base;   // first source byte the taps read, relative to column 0
-    int32_t count;  // bytes read from base on
-    int32_t offB;   // enlargement: float offset of the second phase's taps
+    int32_t base;     // first source byte the taps read, relative to column 0
+    int32_t count;    // bytes read from base on
+    int32_t offB;     // enlargement: float offset of the second phase's taps
+    int32_t uniform;  // every group's weights equal the first group's
+    int32_t pad[3];
 };
 
 template <int Ch>
@@ -271,7 +273,8 @@ void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void
     head->base = cols[0] - Ch * (A - 1);
     head->count = cols[n - 1] + Ch * A + (Ch - 1) - head->base + 1;
     head->offB = cols[1] - cols[0];
-    auto* w = reinterpret_cast<__m128*>(head + 1);
+    auto* const first = reinterpret_cast<__m128*>(head + 1);
+    __m128* w = first;
     int pos[4];
     if (head->mode == kDouble) {
         for (int j = 0; j + G <= n; j += G) {
@@ -285,10 +288,23 @@ void rowPrepare(const int32_t* cols, const float* wx, int n, int32_t limit, void
                 for (int t = 0; t < T; ++t) *w++ = laneWeights<Ch, T>(wx, pos, t);
             }
     }
+    // Exact ratios of 2 give every position of a phase the same weights:
+    // the pass then keeps them in registers, which halves its loads.
+    const int per = head->mode == kDouble ? T : 2 * T;
+    head->uniform = 1;
+    for (const __m128* g = first + per; head->uniform && g < w; g += per)
+        head->uniform = std::memcmp(g, first, sizeof(__m128) * per) == 0;
 }
 
 inline void convertRow(const uint8_t* b, int count, float* f) {
     int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        _mm_store_ps(f + i, toFloat(v));
+        _mm_store_ps(f + i + 4, toFloat(_mm_srli_si128(v, 4)));
+        _mm_store_ps(f + i + 8, toFloat(_mm_srli_si128(v, 8)));
+        _mm_store_ps(f + i + 12, toFloat(_mm_srli_si128(v, 12)));
+    }
     for (; i + 4 <= count; i += 4)
         _mm_store_ps(f + i, _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(load32(b + i)))));
     for (; i < count; ++i) f[i] = static_cast<float>(b[i]);
@@ -312,9 +328,59 @@ void convertSplit(const uint8_t* b, int count, float* even, float* odd) {
     }
 }
 
+// Reduction by 2: tap t of G consecutive positions is one load of the even
+// or odd columns. Returns the positions done.
+template <int Ch, int T, bool Uniform>
+int doublePass(const float* even, const float* odd, const __m128* w, int n, float* out) {
+    constexpr int G = 4 / Ch;
+    __m128 u[T];
+    #pragma GCC unroll 6
+    for (int t = 0; t < T; ++t) u[t] = w[t];
+    int j = 0;
+    for (; j + G <= n; j += G, w += T) {
+        const __m128* k = Uniform ? u : w;
+        __m128 sum = _mm_mul_ps(_mm_loadu_ps(even + Ch * j), k[0]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t)
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps((t & 1 ? odd : even) + Ch * (j + t / 2)), k[t]));
+        _mm_storeu_ps(out + Ch * j, sum);
+    }
+    return j;
+}
+
+// Enlargement by 2: the two phases of positions load their taps from the
+// converted row, their sums interleaved at the end.
+template <int Ch, int T, bool Uniform>
+int halfPass(const float* f, int offB, const __m128* w, int n, float* out) {
+    constexpr int G = 4 / Ch;
+    const float* fb = f + offB;
+    __m128 u[2 * T];
+    #pragma GCC unroll 12
+    for (int t = 0; t < 2 * T; ++t) u[t] = w[t];
+    int j = 0;
+    for (; j + 2 * G <= n; j += 2 * G, w += 2 * T, f += 4, fb += 4) {
+        const __m128* k = Uniform ? u : w;
+        __m128 a = _mm_mul_ps(_mm_loadu_ps(f), k[0]);
+        __m128 b = _mm_mul_ps(_mm_loadu_ps(fb), k[T]);
+        #pragma GCC unroll 6
+        for (int t = 1; t < T; ++t) {
+            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + Ch * t), k[t]));
+            b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + Ch * t), k[T + t]));
+        }
+        if (Ch == 1) {
+            _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
+            _mm_storeu_ps(out + j + 4, _mm_unpackhi_ps(a, b));
+        } else {
+            _mm_storeu_ps(out + 2 * j, _mm_movelh_ps(a, b));
+            _mm_storeu_ps(out + 2 * j + 4, _mm_movehl_ps(b, a));
+        }
+    }
+    return j;
+}
+
 template <int Ch, int A>
 void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, const float* wx, int n, float* out) {
-    constexpr int T = 2 * A, G = 4 / Ch;
+    constexpr int T = 2 * A;
     const auto* head = static_cast<const Head*>(layout);
     if (head->mode == kGroups) {
         (Ch == 1 ? row1Prepared<A> : row2Prepared<A>)(src, head + 1, cols, wx, n, out);
@@ -324,73 +390,69 @@ void rowPrepared(const uint8_t* src, const void* layout, const int32_t* cols, co
                                   : (A == 2 ? ownRow2Lanczos2_8u : ownRow2Lanczos3_8u);
     alignas(16) float f[2 * kStripFloats + 64];
     const auto* w = reinterpret_cast<const __m128*>(head + 1);
-    int j = 0;
+    int j;
     if (head->mode == kDouble) {
         float* even = f;
         float* odd = f + kStripFloats + 32;
         convertSplit<Ch>(src + head->base, head->count, even, odd);
-        for (; j + G <= n; j += G, w += T) {
-            __m128 sum = _mm_mul_ps(_mm_loadu_ps(even + Ch * j), w[0]);
-            #pragma GCC unroll 6
-            for (int t = 1; t < T; ++t)
-                sum = _mm_add_ps(sum, _mm_mul_ps(_mm_loadu_ps((t & 1 ? odd : even) + Ch * (j + t / 2)), w[t]));
-            _mm_storeu_ps(out + Ch * j, sum);
-        }
+        j = head->uniform ? doublePass<Ch, T, true>(even, odd, w, n, out)
+                          : doublePass<Ch, T, false>(even, odd, w, n, out);
     } else {
         convertRow(src + head->base, head->count, f);
-        const float* fb = f + head->offB;
-        for (; j + 2 * G <= n; j += 2 * G, w += 2 * T) {
-            const int at = Ch * (j / 2);
-            __m128 a = _mm_mul_ps(_mm_loadu_ps(f + at), w[0]);
-            __m128 b = _mm_mul_ps(_mm_loadu_ps(fb + at), w[T]);
-            #pragma GCC unroll 6
-            for (int t = 1; t < T; ++t) {
-                a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(f + at + Ch * t), w[t]));
-                b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(fb + at + Ch * t), w[T + t]));
-            }
-            if (Ch == 1) {
-                _mm_storeu_ps(out + j, _mm_unpacklo_ps(a, b));
-                _mm_storeu_ps(out + j + 4, _mm_unpackhi_ps(a, b));
-            } else {
-                _mm_storeu_ps(out + 2 * j, _mm_movelh_ps(a, b));
-                _mm_storeu_ps(out + 2 * j + 4, _mm_movehl_ps(b, a));
-            }
-        }
+        j = head->uniform ? halfPass<Ch, T, true>(f, head->offB, w, n, out)
+                          : halfPass<Ch, T, false>(f, head->offB, w, n, out);
     }
     if (j < n) plain(src, cols + j, wx + j * T, n - j, out + Ch * j);
 }
 
 
+// The ring rows' pointers and the weights live in locals: stores through
+// the byte destination may alias anything the compiler cannot see is local,
+// and would make it reload both on every step.
 template <int Taps>
-inline __m128i colSum(const float* const* rows, const __m128* w, int j) {
-    __m128 sum = _mm_mul_ps(_mm_load_ps(rows[0] + j), w[0]);
+struct Rows {
+    const float* r[6];
+    explicit Rows(const float* const* rows) {
+        #pragma GCC unroll 6
+        for (int v = 0; v < Taps; ++v) r[v] = rows[v];
+    }
+};
+
+template <int Taps>
+inline __m128 colSum(const Rows<Taps>& rows, const __m128* w, int j) {
+    __m128 sum = _mm_mul_ps(_mm_load_ps(rows.r[0] + j), w[0]);
     #pragma GCC unroll 6
-    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(rows[v] + j), w[v]));
-    return _mm_cvtps_epi32(sum);  // nearest, ties to even
+    for (int v = 1; v < Taps; ++v) sum = _mm_add_ps(sum, _mm_mul_ps(_mm_load_ps(rows.r[v] + j), w[v]));
+    return sum;
 }
 
 template <int Taps>
-void colPass(const float* const* rows, const float* wy, int n, uint8_t* dst) {
+void colPass(const float* const* ring, const float* wy, int n, uint8_t* dst) {
+    const Rows<Taps> rows(ring);
     __m128 w[Taps];
     #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) w[v] = _mm_set1_ps(wy[v]);
     int j = 0;
     for (; j + 16 <= n; j += 16) {
-        const __m128i a = _mm_packs_epi32(colSum<Taps>(rows, w, j), colSum<Taps>(rows, w, j + 4));
-        const __m128i b = _mm_packs_epi32(colSum<Taps>(rows, w, j + 8), colSum<Taps>(rows, w, j + 12));
+        // nearest, ties to even
+        const __m128i a = _mm_packs_epi32(_mm_cvtps_epi32(colSum<Taps>(rows, w, j)),
+                                          _mm_cvtps_epi32(colSum<Taps>(rows, w, j + 4)));
+        const __m128i b = _mm_packs_epi32(_mm_cvtps_epi32(colSum<Taps>(rows, w, j + 8)),
+                                          _mm_cvtps_epi32(colSum<Taps>(rows, w, j + 12)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_packus_epi16(a, b));
     }
     if (j < n) {
         const float* rest[6];
         #pragma GCC unroll 6
-        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        for (int v = 0; v < Taps; ++v) rest[v] = rows.r[v] + j;
         (Taps == 4 ? kGenericKernels.ownColCubic8u : kGenericKernels.ownColLanczos3_8u)(rest, wy, n - j, dst + j);
     }
 }
 
 // Two destination rows over the same ring rows: each ring row is read once.
 template <int Taps>
-void colPair(const float* const* rows, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+void colPair(const float* const* ring, const float* wy0, const float* wy1, int n, uint8_t* dst0, uint8_t* dst1) {
+    const Rows<Taps> rows(ring);
     __m128 w0[Taps], w1[Taps];
     #pragma GCC unroll 6
     for (int v = 0; v < Taps; ++v) {
@@ -399,12 +461,12 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
     }
     int j = 0;
     for (; j + 8 <= n; j += 8) {
-        const __m128 ra = _mm_load_ps(rows[0] + j), rb = _mm_load_ps(rows[0] + j + 4);
+        const __m128 ra = _mm_load_ps(rows.r[0] + j), rb = _mm_load_ps(rows.r[0] + j + 4);
         __m128 s0a = _mm_mul_ps(ra, w0[0]), s0b = _mm_mul_ps(rb, w0[0]);
         __m128 s1a = _mm_mul_ps(ra, w1[0]), s1b = _mm_mul_ps(rb, w1[0]);
         #pragma GCC unroll 6
         for (int v = 1; v < Taps; ++v) {
-            const __m128 xa = _mm_load_ps(rows[v] + j), xb = _mm_load_ps(rows[v] + j + 4);
+            const __m128 xa = _mm_load_ps(rows.r[v] + j), xb = _mm_load_ps(rows.r[v] + j + 4);
             s0a = _mm_add_ps(s0a, _mm_mul_ps(xa, w0[v]));
             s0b = _mm_add_ps(s0b, _mm_mul_ps(xb, w0[v]));
             s1a = _mm_add_ps(s1a, _mm_mul_ps(xa, w1[v]));
@@ -414,12 +476,13 @@ void colPair(const float* const* rows, const float* wy0, const float* wy1, int n
         const __m128i p1 = _mm_packs_epi32(_mm_cvtps_epi32(s1a), _mm_cvtps_epi32(s1b));
         const __m128i bytes = _mm_packus_epi16(p0, p1);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + j), bytes);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + j), _mm_srli_si128(bytes, 8));
+        // The high half stored as it stands: no shuffle on the busy vector ports.
+        _mm_storeh_pi(reinterpret_cast<__m64*>(dst1 + j), _mm_castsi128_ps(bytes));
     }
     if (j < n) {
         const float* rest[6];
         #pragma GCC unroll 6
-        for (int v = 0; v < Taps; ++v) rest[v] = rows[v] + j;
+        for (int v = 0; v < Taps; ++v) rest[v] = rows.r[v] + j;
         colPass<Taps>(rest, wy0, n - j, dst0 + j);
         colPass<Taps>(rest, wy1, n - j, dst1 + j);
     }
