@@ -524,9 +524,10 @@ MainWindow::MainWindow(QWidget* parent)
     ui->frameSrcSideBar->hide();
 
     const int J = m.sideBar;
-    // The grid of six tiles, three a row; shrunk as a whole where the screen is narrower or
-    // lower than the metric set's grid (a portrait screen, a large-set screen under
-    // 2540 x 1116), so that every tile stays on the screen.
+    // The grid of six tiles, three a row; shrunk as a whole where the screen is narrower than
+    // the metric set's grid or too low to keep it clear of the top buttons (a portrait
+    // screen, a large-set screen under 2540 x 1420), so that every tile stays on the screen
+    // and leaves the buttons free.
     int tileInnerWidth = J;
     int tileInnerHeight = m.tileInner;
     int G = m.tileBorder;
@@ -536,7 +537,8 @@ MainWindow::MainWindow(QWidget* parent)
     {
         const int TW = J + 2 * G;
         const int TH = m.tileInner + 2 * G;
-        const double fit = std::min({1.0, double(W) / (3 * TW + 4 * F), double(H) / (P + 2 * TH + 2 * F + 2 * K)});
+        const double fit =
+            std::min({1.0, double(W) / (3 * TW + 4 * F), double(H - 2 * (M + L)) / (P + 2 * TH + 2 * F)});
         if (fit < 1.0) {
             tileInnerWidth = int(J * fit);
             tileInnerHeight = tileInnerWidth * m.tileInner / J;

@@ -100,12 +100,15 @@ public:
     // The form's settings page, drawn for 3840 x 2160, fits the screen as it is.
     bool formFits() const { return W >= 3840 && H >= 2160; }
 
-    // The metric set's favourites grid (three tiles a row, two rows, the dots) fits the screen.
+    // The metric set's favourites grid (three tiles a row, two rows, the dots) fits the
+    // screen, its tiles clear of the top buttons.
     bool gridFits() const
     {
         const int J = small ? 384 : 768, I = small ? 216 : 432, G = small ? 5 : 10, F = small ? 22 : 44;
         const int P = small ? 32 : 64, K = small ? 15 : 30;
-        return 3 * (J + 2 * G) + 4 * F <= W && P + 2 * (I + 2 * G) + 2 * F + 2 * K <= H;
+        const int M = small ? 31 : 62, L = small ? 60 : 120;
+        return 3 * (J + 2 * G) + 4 * F <= W && P + 2 * (I + 2 * G) + 2 * F + 2 * K <= H &&
+               P + 2 * (I + 2 * G) + 2 * F <= H - 2 * (M + L);
     }
 
     template <typename T = QWidget>
@@ -554,6 +557,11 @@ private slots:
         for (int a = 0; a < placed.size(); ++a)
             for (int b = a + 1; b < placed.size(); ++b)
                 QVERIFY2(!placed[a].intersects(placed[b]), qPrintable(text(placed[a]) + " covers " + text(placed[b])));
+        // The top buttons stay free to click while the overlay is shown.
+        for (QWidget* button : {window->ui->btnSetting, window->ui->btnFavourite, window->ui->btnSrcList})
+            for (const QRect& place : placed)
+                QVERIFY2(!place.intersects(button->geometry()),
+                         qPrintable(text(place) + " covers " + button->objectName()));
         // Read back from the X server: each tile's picture shows on the screen as the tile draws it.
         QTest::qWait(200);
         const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
