@@ -11,7 +11,6 @@
 #include "ui_mainwindow.h"
 
 #include <QAbstractItemView>
-#include <QRegularExpression>
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
@@ -20,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalMapper>
 #include <QStyledItemDelegate>
@@ -78,15 +78,6 @@ int shrunk(int length, double scale)
     return qMax(1, int(length * scale));
 }
 
-// Scale of the large set's settings page on a screen of W x H: 1 where the form's page,
-// drawn for 3840 x 2160, fits; less where it would run past the right or the bottom edge.
-// Below the logo (bottom at 201) the page needs 1711 of the form's pixels: 48 above the
-// frames, 1601 for the status rows and the restart buttons, 62 below.
-double largeSettingsScale(int W, int H)
-{
-    return std::min({1.0, W / 3840.0, (H - 202) / 1711.0});
-}
-
 // The selected and the unselected choice button's style sheets.
 void setChoiceStyles(int font, int radius, int hover)
 {
@@ -101,6 +92,16 @@ void setChoiceStyles(int font, int radius, int hover)
 
 constexpr Metrics kSmall{31, 60, 15, 278, 100, 27, 384, 43, 260, 326, 284, 216, 5, 22, 32, 205, 30, 25, 160, 24, 20, 2};
 constexpr Metrics kLarge{62, 120, 30, 557, 201, 54, 768, 86, 420, 652, 469, 432, 10, 44, 64, 410, 60, 50, 340, 48, 40, 4};
+
+// Scale of the large set's settings page on a screen of W x H: 1 where the form's page,
+// drawn for 3840 x 2160, fits; less where it would run past the right or the bottom edge.
+// Below the logo, which keeps its size, the page needs 1711 of the form's pixels: 48 above
+// the frames, 1601 for the status rows and the restart buttons, 62 below.
+double largeSettingsScale(int W, int H)
+{
+    // Never below a quarter: on a screen that small nothing fits anyway.
+    return std::max(0.25, std::min({1.0, W / 3840.0, (H - kLarge.logoBottom - 1) / 1711.0}));
+}
 
 const char* const kScrollStyle =
     "QScrollArea{border-style:inset;}"
@@ -386,7 +387,7 @@ void MainWindow::shrinkLargeSettings(double scale)
         return out + sheet.mid(last);
     };
 
-    const int top = 202 + scaled(48, scale);
+    const int top = kLarge.logoBottom + 1 + scaled(48, scale);
     const int bottom = H - scaled(62, scale);
     const QRect status = statusFrame->geometry();
     statusFrame->setGeometry(edges(scaled(status.left(), scale), top, scaled(status.right() + 1, scale) - 1, bottom));
@@ -537,8 +538,8 @@ MainWindow::MainWindow(QWidget* parent)
     {
         const int TW = J + 2 * G;
         const int TH = m.tileInner + 2 * G;
-        const double fit =
-            std::min({1.0, double(W) / (3 * TW + 4 * F), double(H - 2 * (M + L)) / (P + 2 * TH + 2 * F)});
+        const double fit = std::max(
+            0.1, std::min({1.0, double(W) / (3 * TW + 4 * F), double(H - 2 * (M + L)) / (P + 2 * TH + 2 * F)}));
         if (fit < 1.0) {
             tileInnerWidth = int(J * fit);
             tileInnerHeight = tileInnerWidth * m.tileInner / J;
