@@ -19,9 +19,13 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalMapper>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cmath>
 
 int screen_width = 0;
 int screen_height = 0;
@@ -61,8 +65,43 @@ struct Metrics {
     int choiceHover;
 };
 
+// A place or size of the form at the given scale, rounded.
+int scaled(int length, double scale)
+{
+    return int(std::lround(length * scale));
+}
+
+// A length of a style sheet at the given scale, cut down so that a corner radius stays
+// within half of its control's shrunk height (Qt draws a larger one square); at least 1.
+int shrunk(int length, double scale)
+{
+    return qMax(1, int(length * scale));
+}
+
+// The selected and the unselected choice button's style sheets.
+void setChoiceStyles(int font, int radius, int hover)
+{
+    const QString fontText = "font-family:Lato;font-weight:bold;font-size:" + QString::number(font) + "px;";
+    const QString corner = "border-radius:" + QString::number(radius) + "px;";
+    const QString hoverBorder = "QPushButton:hover { border: " + QString::number(hover) + "px solid #ffffff; }";
+    strBtnEnableStyle = "QPushButton {" + QString("color:#ffffff;") + "background-color:#22b24c;" + corner +
+                        fontText + "}" + hoverBorder;
+    strBtnDisableStyle = "QPushButton {" + QString("color:#707070;") + "background-color:#121212;" + corner +
+                         fontText + "}" + hoverBorder;
+}
+
 constexpr Metrics kSmall{31, 60, 15, 278, 100, 27, 384, 43, 260, 326, 284, 216, 5, 22, 32, 205, 30, 25, 160, 24, 20, 2};
 constexpr Metrics kLarge{62, 120, 30, 557, 201, 54, 768, 86, 420, 652, 469, 432, 10, 44, 64, 410, 60, 50, 340, 48, 40, 4};
+
+// Scale of the large set's settings page on a screen of W x H: 1 where the form's page,
+// drawn for 3840 x 2160, fits; less where it would run past the right or the bottom edge.
+// Below the logo, which keeps its size, the page needs 1711 of the form's pixels: 48 above
+// the frames, 1601 for the status rows and the restart buttons, 62 below.
+double largeSettingsScale(int W, int H)
+{
+    // Never below a quarter: on a screen that small nothing fits anyway.
+    return std::max(0.25, std::min({1.0, W / 3840.0, (H - kLarge.logoBottom - 1) / 1711.0}));
+}
 
 const char* const kScrollStyle =
     "QScrollArea{border-style:inset;}"
@@ -269,6 +308,19 @@ void MainWindow::fitSettingsToScreen()
     // Rows keep their order and their places relative to each other, squeezed to the height.
     const double squeeze = qMin(1.0, (FH - 20 - 40 - 110) / 585.0);
     const int height = squeeze < 1.0 ? qMin(40, int(55 * squeeze) - 4) : 40;
+    // Qt draws a corner radius beyond half the height square: rows lower than the radius
+    // allows take a smaller one.
+    if (2 * kSmall.choiceRadius > height) {
+        const QString oldEnable = strBtnEnableStyle;
+        const QString oldDisable = strBtnDisableStyle;
+        setChoiceStyles(kSmall.choiceFont, height / 2, kSmall.choiceHover);
+        for (QPushButton* button : u->stackedPageSetting->findChildren<QPushButton*>()) {
+            if (button->styleSheet() == oldEnable)
+                button->setStyleSheet(strBtnEnableStyle);
+            else if (button->styleSheet() == oldDisable)
+                button->setStyleSheet(strBtnDisableStyle);
+        }
+    }
     auto place = [&](QWidget* w, int left, int right) {
         if (!narrow) {
             left = w->x();
@@ -305,6 +357,57 @@ void MainWindow::fitSettingsToScreen()
     place(u->btnPINShow, fieldRight - 9 - height, fieldRight - 10);
 }
 
+// The large set's page on a screen that cannot hold the form's: every control of the two
+// frames at its form place and size times scale, type and corner radii with it; the frames
+// start below the logo and the top buttons, which keep their sizes, and reach the right and
+// bottom margins; the restart buttons keep to the bottom of the status frame.
+void MainWindow::shrinkLargeSettings(double scale)
+{
+    const int W = screen_width;
+    const int H = screen_height;
+    Ui_MainWindow* u = ui;
+    QFrame* statusFrame = u->frmStatusSection_setting;
+    QFrame* settingsFrame = u->frmSettingSection_setting;
+    const int designHeight = statusFrame->height();
+    auto scaledEdges = [scale](const QRect& r) {
+        return edges(scaled(r.left(), scale), scaled(r.top(), scale), scaled(r.right() + 1, scale) - 1,
+                     scaled(r.bottom() + 1, scale) - 1);
+    };
+    // Pixel lengths of a style sheet (type, radii, borders, the drop-down), scaled.
+    static const QRegularExpression pixels("(\\d+)px");
+    auto scaledSheet = [scale](QString sheet) {
+        QString out;
+        int last = 0;
+        for (auto it = pixels.globalMatch(sheet); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            out += sheet.mid(last, match.capturedStart() - last);
+            out += QString::number(shrunk(match.captured(1).toInt(), scale)) + "px";
+            last = match.capturedEnd();
+        }
+        return out + sheet.mid(last);
+    };
+
+    const int top = kLarge.logoBottom + 1 + scaled(48, scale);
+    const int bottom = H - scaled(62, scale);
+    const QRect status = statusFrame->geometry();
+    statusFrame->setGeometry(edges(scaled(status.left(), scale), top, scaled(status.right() + 1, scale) - 1, bottom));
+    settingsFrame->setGeometry(edges(scaled(settingsFrame->x(), scale), top, W - scaled(62, scale), bottom));
+
+    for (QFrame* frame : {statusFrame, settingsFrame}) {
+        frame->setStyleSheet(scaledSheet(frame->styleSheet()));
+        for (QWidget* w : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            QRect place = scaledEdges(w->geometry());
+            if (w == u->btnRestartDevice || w == u->btnRestartVideo) {
+                // As far above the frame's bottom as in the form, scaled.
+                const int up = scaled(designHeight - w->y(), scale);
+                place.moveTop(frame->height() - up);
+            }
+            w->setGeometry(place);
+            w->setStyleSheet(scaledSheet(w->styleSheet()));
+        }
+    }
+}
+
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
@@ -338,13 +441,14 @@ MainWindow::MainWindow(QWidget* parent)
     ui->lineSrcListSeperator->setGeometry(
         edges(m.listLeft, m.listTop - 40, m.sideBar - m.listLeft - 1, m.listTop - 37));
 
-    const QString fontText = "font-family:Lato;font-weight:bold;font-size:" + QString::number(m.choiceFont) + "px;";
-    const QString radius = "border-radius:" + QString::number(m.choiceRadius) + "px;";
-    const QString hover = "QPushButton:hover { border: " + QString::number(m.choiceHover) + "px solid #ffffff; }";
-    strBtnEnableStyle = "QPushButton {" + QString("color:#ffffff;") + "background-color:#22b24c;" + radius +
-                        fontText + "}" + hover;
-    strBtnDisableStyle = "QPushButton {" + QString("color:#707070;") + "background-color:#121212;" + radius +
-                         fontText + "}" + hover;
+    // The large set's settings page is the form's, drawn for 3840 x 2160; on a screen that
+    // cannot hold it the page is shrunk as a whole, its type with it.
+    const double settingsScale = small ? 1.0 : largeSettingsScale(W, H);
+    const int choiceFont = settingsScale < 1.0 ? shrunk(m.choiceFont, settingsScale) : m.choiceFont;
+    const int choiceRadius = settingsScale < 1.0 ? shrunk(m.choiceRadius, settingsScale) : m.choiceRadius;
+    const int choiceHover = settingsScale < 1.0 ? shrunk(m.choiceHover, settingsScale) : m.choiceHover;
+    const QString fontText = "font-family:Lato;font-weight:bold;font-size:" + QString::number(choiceFont) + "px;";
+    setChoiceStyles(choiceFont, choiceRadius, choiceHover);
     if (small)
         layOutSmallSettings(fontText);
 
@@ -379,6 +483,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     if (small)
         fitSettingsToScreen();
+    else if (settingsScale < 1.0)
+        shrinkLargeSettings(settingsScale);
     // The drop-down lists are windows of their own, outside the combo boxes' style sheets:
     // without these they draw their text on whatever lies below them.
     // The list's own delegate, so that its items take these colours and not the box's.
@@ -419,15 +525,39 @@ MainWindow::MainWindow(QWidget* parent)
     ui->frameSrcSideBar->hide();
 
     const int J = m.sideBar;
-    const int G = m.tileBorder;
-    const int F = m.tileSpacing;
-    const int P = m.dot;
-    const int TW = J + 2 * G;
-    const int TH = m.tileInner + 2 * G;
+    // The grid of six tiles, three a row; shrunk as a whole where the screen is narrower than
+    // the metric set's grid or too low to keep it clear of the top buttons (a portrait
+    // screen, a large-set screen under 2540 x 1420), so that every tile stays on the screen
+    // and leaves the buttons free.
+    int tileInnerWidth = J;
+    int tileInnerHeight = m.tileInner;
+    int G = m.tileBorder;
+    int F = m.tileSpacing;
+    int P = m.dot;
+    int gridMargin = K;
+    {
+        const int TW = J + 2 * G;
+        const int TH = m.tileInner + 2 * G;
+        const double fit = std::max(
+            0.1, std::min({1.0, double(W) / (3 * TW + 4 * F), double(H - 2 * (M + L)) / (P + 2 * TH + 2 * F)}));
+        if (fit < 1.0) {
+            tileInnerWidth = int(J * fit);
+            tileInnerHeight = tileInnerWidth * m.tileInner / J;
+            G = qMax(1, int(G * fit));
+            F = int(F * fit);
+            P = qMax(1, int(P * fit));
+            gridMargin = int(K * fit);
+        }
+    }
+    const int TW = tileInnerWidth + 2 * G;
+    const int TH = tileInnerHeight + 2 * G;
+    tileFace = QRect(G, G, tileInnerWidth, tileInnerHeight);
+    tileFaceGrown = QRect(0, 0, TW, TH);
+    tileCaptionSize = P;
     favouritesOverlay = new OverlayWidget(this);
     favouritesOverlay->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const int overlayWidth = 3 * TW + 4 * F;
-    const int overlayHeight = P + 2 * TH + 2 * F + 2 * K;
+    const int overlayHeight = P + 2 * TH + 2 * F + 2 * gridMargin;
     favouritesOverlay->setGeometry((W - (3 * TW + 2 * F)) / 2 - F, (H - overlayHeight) / 2, overlayWidth,
                                    overlayHeight);
     favouritesOverlay->hide();
@@ -452,14 +582,14 @@ MainWindow::MainWindow(QWidget* parent)
     tileRects = new QRect[kTiles];
     tileLabels = new ClickableLabel*[kTiles];
     auto* tileGrid = new QGridLayout;
-    tileGrid->setContentsMargins(F - 1, K, F - 1, K);
+    tileGrid->setContentsMargins(F - 1, gridMargin, F - 1, gridMargin);
     tileGrid->setSpacing(F);
     for (int i = 0; i < kTiles; ++i) {
         const int column = i % 3;
         const int row = i / 3;
         tiles[i] = new OverlayWidget;
-        const int left = (J + F) * column + F;
-        const int top = (F + TH) * row + K;
+        const int left = (tileInnerWidth + F) * column + F;
+        const int top = (F + TH) * row + gridMargin;
         tileRects[i] = edges(left, top, left + TW, top + TH);
         tiles[i]->setGeometry(tileRects[i]);
         tileButtons[i] = new QPushButton(tiles[i]);

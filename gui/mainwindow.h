@@ -143,9 +143,16 @@ public:
     QStringList names;
     QStringList urls;
 
+    // A tile's face at rest and grown (the playing one), and its caption's font size: the
+    // metric set's, or less where the screen cannot hold the grid of three by two.
+    QRect tileFace;
+    QRect tileFaceGrown;
+    int tileCaptionSize = 0;
+
 private:
     void layOutSmallSettings(const QString& fontText);
     void fitSettingsToScreen();
+    void shrinkLargeSettings(double scale);
     std::array<std::array<QLabel*, 2>, 10> settingsStatusRows() const;
     void clickedTileSlot(int tile);
     void selectFavouritePage(int page);

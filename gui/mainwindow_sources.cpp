@@ -180,10 +180,9 @@ void MainWindow::slotFavouriteIconClicked(int row)
 
 void MainWindow::setFavouriteButtonStyleAndNames()
 {
-    const bool small = smallScreen();
-    const QRect normal = small ? QRect(5, 5, 384, 216) : QRect(10, 10, 768, 432);
-    const QRect grown = small ? QRect(0, 0, 394, 226) : QRect(0, 0, 788, 452);
-    const int captionSize = small ? 32 : 64;
+    const QRect normal = tileFace;
+    const QRect grown = tileFaceGrown;
+    const int captionSize = tileCaptionSize;
     for (int t = 0; t < kTiles; ++t) {
         const int s = currentPage * kTiles + t;
         QString frame;
