@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,46 @@ int32_t even(int32_t v) { return v & ~1; }
 
 // Row step of a caller's plane: its stride when it gives one, else the packed width.
 int32_t stepOf(int stride, int32_t width) { return stride > 0 ? stride : width; }
+
+// One axis of a window on its display's buffer. A window that fits the buffer is drawn
+// whole and the plane crops it at the display's edges. A larger one is drawn only where it
+// shows, still at the scale of its whole length: the part drawn starts at an even place of
+// the window (4:2:0 chroma comes in pairs), and the plane's source one pixel into it when
+// the visible part starts at an odd place.
+struct Span {
+    int32_t whole = 0;   // the window's length as drawn (even): the picture's scale
+    int32_t offset = 0;  // where the part drawn starts in the window (even)
+    int32_t length = 0;  // the part drawn, from the buffer's edge on (even)
+    int32_t source = 0;  // the plane's source start in the buffer
+    int32_t place = 0;   // the plane's destination start on the display
+    int32_t shown = 0;   // the plane's length (0: nothing to show)
+};
+
+Span spanOf(int32_t position, int32_t length, int32_t limit)
+{
+    Span s;
+    s.whole = even(std::max(length, 0));
+    if (s.whole <= limit) {
+        s.length = s.shown = s.whole;
+        s.place = position;
+        return s;
+    }
+    const int64_t lo = std::max<int64_t>(position, 0);
+    const int64_t hi = std::min<int64_t>(int64_t(position) + length, limit);
+    if (hi <= lo)
+        return Span{};
+    const auto into = static_cast<int32_t>(lo - position);
+    s.offset = even(into);
+    s.source = into - s.offset;
+    const auto visible = static_cast<int32_t>(hi - lo);
+    // Past the even end of the window or, at an odd start, one pixel short of the buffer.
+    s.length = std::min({even(s.source + visible + 1), even(limit), s.whole - s.offset});
+    s.shown = std::min(visible, s.length - s.source);
+    if (s.length < 2 || s.shown <= 0)
+        return Span{};
+    s.place = static_cast<int32_t>(lo);
+    return s;
+}
 
 }  // namespace
 
@@ -125,13 +166,30 @@ bool ResizePlan::prepare(int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH,
 }
 
 bool ResizePlan::run(const uint8_t* srcY, int32_t srcYStep, const uint8_t* srcUV, int32_t srcUVStep, uint8_t* dstY,
-                     int32_t dstYStep, uint8_t* dstUV, int32_t dstUVStep, int32_t dstW, int32_t dstH) const
+                     int32_t dstYStep, uint8_t* dstUV, int32_t dstUVStep, int32_t dstW, int32_t dstH, int32_t offX,
+                     int32_t offY) const
 {
-    if (!plan || !srcY || !srcUV || !dstY || !dstUV)
+    if (!plan || !srcY || !srcUV || !dstY || !dstUV || offX < 0 || offY < 0 || (offX & 1) || (offY & 1))
         return false;
+    const int32_t yStep = srcYStep * factor, uvStep = srcUVStep * factor;
+    if (offX || offY) {
+        // The resize reads an area's source from the pixel under the area's corner, at the
+        // plan's ratio of its (even) lengths: luma on even places, chroma in pairs.
+        const int32_t planW = even(key[2]), planH = even(key[3]);
+        if (planW <= 0 || planH <= 0)
+            return false;
+        const double rx = static_cast<double>(even(key[0])) / planW;
+        const double ry = static_cast<double>(even(key[1] / factor)) / planH;
+        const int64_t lx = static_cast<int64_t>(std::floor(rx * offX)) & ~int64_t{1};
+        const int64_t ly = static_cast<int64_t>(std::floor(ry * offY)) & ~int64_t{1};
+        const int64_t cx = static_cast<int64_t>(std::floor(rx * (offX / 2)));
+        const int64_t cy = static_cast<int64_t>(std::floor(ry * (offY / 2)));
+        srcY += ly * yStep + lx;
+        srcUV += cy * uvStep + 2 * cx;
+    }
     const uint8_t border = 0;
-    return ippiResizeYUV420Lanczos_8u_P2R(srcY, srcYStep * factor, srcUV, srcUVStep * factor, dstY, dstYStep, dstUV,
-                                          dstUVStep, ippiPlaneOffset{0, 0}, ippiPlaneSize{even(dstW), even(dstH)},
+    return ippiResizeYUV420Lanczos_8u_P2R(srcY, yStep, srcUV, uvStep, dstY, dstYStep, dstUV, dstUVStep,
+                                          ippiPlaneOffset{offX, offY}, ippiPlaneSize{even(dstW), even(dstH)},
                                           ippiEdgeReplicate, &border, plan, work) >= 0;
 }
 
@@ -146,6 +204,11 @@ CompositeFrame_t::~CompositeFrame_t()
 
 void CompositeFrame_t::fillVideo(const bufinfo& src, const bufinfo& dst, const PreviewFrame& frame)
 {
+    fillVideo(src, dst, frame, Crop{0, 0, dst.width, dst.height});
+}
+
+void CompositeFrame_t::fillVideo(const bufinfo& src, const bufinfo& dst, const PreviewFrame& frame, const Crop& crop)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     m_src = src;
     const bool resized = differs(dst, m_dst);
@@ -154,28 +217,42 @@ void CompositeFrame_t::fillVideo(const bufinfo& src, const bufinfo& dst, const P
         AllocateBufferLock();
     const bool nv12 = m_src.format == NV12 && m_dst.format == NV12;
     int scaled = 0;
-    if (!nv12 || (m_src.width == m_dst.width && m_src.height == m_dst.height)) {
-        // Kept as it is; never shown larger than the frame is.
+    if (!nv12 || (m_src.width == crop.width && m_src.height == crop.height)) {
+        // Kept as it is (never shown larger than the frame is), from the crop's corner on.
+        const int32_t bpp = m_src.format == ARGB32 ? 4 : 1;
+        const int32_t cx = std::clamp(crop.x, 0, std::max(m_src.width, 0));
+        const int32_t cy = std::clamp(crop.y, 0, std::max(m_src.height, 0));
         for (int i = 0; i < 4; ++i) {
             m_planes[i] = static_cast<uint8_t*>(frame.planes[i]);
             m_strides[i] = frame.strides[i];
         }
+        m_strides[0] = stepOf(frame.strides[0], m_src.width * bpp);
+        if (m_planes[0])
+            m_planes[0] += ptrdiff_t(cy) * m_strides[0] + ptrdiff_t(cx) * bpp;
+        if (m_src.format == NV12) {
+            m_strides[1] = stepOf(frame.strides[1], m_src.width);
+            if (m_planes[1])
+                m_planes[1] += ptrdiff_t(cy / 2) * m_strides[1] + (cx & ~1);
+        }
+        m_cropX = cx;
+        m_cropY = cy;
         m_ready = true;
     } else {
         scaled = 1;
         m_ready = false;
+        m_cropX = m_cropY = 0;
         if (m_buffer) {
             m_planes[0] = m_buffer;
             m_planes[1] = m_buffer + size_t(m_dst.width) * m_dst.height;
             m_planes[2] = m_planes[3] = nullptr;
             m_strides[0] = m_strides[1] = m_dst.width;
             m_strides[2] = m_strides[3] = 0;
-            if (m_plan.prepare(m_src.width, m_src.height, m_dst.width, m_dst.height, true)) {
+            if (m_plan.prepare(m_src.width, m_src.height, crop.width, crop.height, true)) {
                 const auto* y = static_cast<const uint8_t*>(frame.planes[0]);
                 const auto* uv = static_cast<const uint8_t*>(frame.planes[1]);
                 m_ready = m_plan.run(y, stepOf(frame.strides[0], m_src.width), uv,
                                      stepOf(frame.strides[1], m_src.width), m_planes[0], m_dst.width, m_planes[1],
-                                     m_dst.width, m_dst.width, m_dst.height);
+                                     m_dst.width, m_dst.width, m_dst.height, crop.x, crop.y);
             }
         } else {
             std::fill(std::begin(m_planes), std::end(m_planes), nullptr);
@@ -196,6 +273,7 @@ void CompositeFrame_t::keepVideo(const bufinfo& src, const PreviewFrame& frame)
         m_planes[i] = static_cast<uint8_t*>(frame.planes[i]);
         m_strides[i] = frame.strides[i];
     }
+    m_cropX = m_cropY = 0;
     // Already on the display buffer: nothing here for the composition to copy.
     m_ready = false;
     KEL_LOG(KEL_BUFFER_ON(1), "[KMFR]I buf %p %d from %d.%d %dx%d(%08x)\n", frame.user, 0, m_src.x, m_src.y,
@@ -593,24 +671,27 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
         const auto vw = static_cast<int32_t>(m_videoWidth), vh = static_cast<int32_t>(m_videoHeight);
         videoWidth = vw;
         videoHeight = vh;
-        // Clipped to the buffer: nothing is written past its mapping.
+        // Clipped to the buffer: nothing is written past its mapping. W x H is what is
+        // drawn at the buffer's top-left: the window, or the part of it that shows.
         const int32_t bw = static_cast<int32_t>(std::min<uint64_t>(primary->width, INT32_MAX));
         const int32_t bh = static_cast<int32_t>(std::min<uint64_t>(primary->height, INT32_MAX));
-        const int32_t W = even(std::min(m_dstWidth, bw)), H = even(std::min(m_dstHeight, bh));
+        const Span sx = spanOf(m_dstX, m_dstWidth, bw), sy = spanOf(m_dstY, m_dstHeight, bh);
+        const int32_t W = sx.length, H = sy.length;
         const uint32_t fmt = static_cast<uint32_t>(m_videoFormat);
-        src = {fmt, 0, 0, W, H};
-        dst = {fmt, m_dstX, m_dstY, W, H};
+        src = {fmt, sx.source, sy.source, sx.shown, sy.shown};
+        dst = {fmt, sx.place, sy.place, sx.shown, sy.shown};
         const int old = m_current;
         const int next = (old + 1) % kPreviewRing;
-        if (W <= 0 || H <= 0 || vw <= 0 || vh <= 0)
+        if (W <= 0 || H <= 0 || sx.shown <= 0 || sy.shown <= 0 || vw <= 0 || vh <= 0)
             return drop();
         if (vw > m_dstWidth || vh > m_dstHeight) {
             bool ran = false;
-            if (m_plan.prepare(vw, vh, W, H, false)) {
+            if (m_plan.prepare(vw, vh, sx.whole, sy.whole, false)) {
                 ran = m_plan.run(static_cast<const uint8_t*>(frame.planes[0]), stepOf(frame.strides[0], vw),
                                  static_cast<const uint8_t*>(frame.planes[1]), stepOf(frame.strides[1], vw),
                                  primary->map + primary->offsets[0], static_cast<int32_t>(primary->pitches[0]),
-                                 primary->map + primary->offsets[1], static_cast<int32_t>(primary->pitches[1]), W, H);
+                                 primary->map + primary->offsets[1], static_cast<int32_t>(primary->pitches[1]), W, H,
+                                 sx.offset, sy.offset);
             }
             if (!ran)
                 return drop();
@@ -620,7 +701,8 @@ void ConvertThread::handleFrame_outputoverlay(PreviewFrame& frame, FrameList& re
             changed = comp->composite(true, primary, overlay);
             shown = true;
         } else {
-            m_previews[next]->fillVideo({fmt, 0, 0, vw, vh}, {fmt, 0, 0, W, H}, frame);
+            m_previews[next]->fillVideo({fmt, 0, 0, vw, vh}, {fmt, 0, 0, W, H}, frame,
+                                        {sx.offset, sy.offset, sx.whole, sy.whole});
             advance(next, released);
             std::shared_ptr<CompositeFrame_t> preview = m_previews[next];
             lock.unlock();
@@ -779,9 +861,9 @@ bool CompositeThread::composite(bool overlayOnly, buffer_object* primary, buffer
         int64_t x = preview->m_dst.x, y = preview->m_dst.y;
         int64_t w = preview->m_dst.width, h = preview->m_dst.height;
         if (preview->m_planes[0] != preview->m_buffer) {
-            // A kept frame is never read beyond its own size.
-            w = std::min<int64_t>(w, preview->m_src.width);
-            h = std::min<int64_t>(h, preview->m_src.height);
+            // A kept frame is never read beyond its own size (from where its part starts).
+            w = std::min<int64_t>(w, int64_t(preview->m_src.width) - preview->m_cropX);
+            h = std::min<int64_t>(h, int64_t(preview->m_src.height) - preview->m_cropY);
         }
         if (nv12)
             x &= ~int64_t(1);
@@ -791,7 +873,7 @@ bool CompositeThread::composite(bool overlayOnly, buffer_object* primary, buffer
                 preview->m_dst.x, preview->m_dst.y, static_cast<int>(target->width), static_cast<int>(target->height),
                 target->pitches[1], preview->m_dst.format, target->fb_id, static_cast<void*>(target->map),
                 target->offsets[1]);
-        if (x < 0 || y < 0 || x >= bw || y >= bh)
+        if (x < 0 || y < 0 || x >= bw || y >= bh || w <= 0 || h <= 0)
             continue;
         const int64_t bpp = argb ? 4 : 1;
         const int64_t copyWidth = std::min(bw - x, w) * bpp;

@@ -194,9 +194,12 @@ struct ResizePlan {
     // Rebuilds when the sizes differ from the key; decimate picks the factor from the ratio.
     // True when a plan for exactly these sizes is ready.
     bool prepare(int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, bool decimate);
-    // Scales an NV12 picture; false when there is no plan or the resize failed.
+    // Scales an NV12 picture, or only the dstW x dstH area at (offX, offY) of the picture at
+    // the plan's size (offsets even); the source is given at its origin either way. False when
+    // there is no plan or the resize failed.
     bool run(const uint8_t* srcY, int32_t srcYStep, const uint8_t* srcUV, int32_t srcUVStep, uint8_t* dstY,
-             int32_t dstYStep, uint8_t* dstUV, int32_t dstUVStep, int32_t dstW, int32_t dstH) const;
+             int32_t dstYStep, uint8_t* dstUV, int32_t dstUVStep, int32_t dstW, int32_t dstH, int32_t offX = 0,
+             int32_t offY = 0) const;
 };
 
 // One intermediate frame of a window: the picture it shows, either the caller's frame kept
@@ -208,7 +211,15 @@ public:
     CompositeFrame_t(const CompositeFrame_t&) = delete;
     CompositeFrame_t& operator=(const CompositeFrame_t&) = delete;
 
+    // The picture at width x height, of which an intermediate frame holds only the part
+    // that starts at (x, y) (even); without one the picture is held whole, at dst's size.
+    struct Crop {
+        int32_t x = 0, y = 0;
+        int32_t width = 0, height = 0;
+    };
+    // With a crop, dst's size is that of the part held.
     void fillVideo(const bufinfo& src, const bufinfo& dst, const PreviewFrame& frame);
+    void fillVideo(const bufinfo& src, const bufinfo& dst, const PreviewFrame& frame, const Crop& crop);
     void keepVideo(const bufinfo& src, const PreviewFrame& frame);
     // Gives up the kept frame; it goes to the list for release.
     void freeSource(FrameList& released);
@@ -224,6 +235,8 @@ public:
     uint8_t* m_buffer = nullptr;
     uint8_t* m_planes[4] = {};
     int32_t m_strides[4] = {};
+    // Where the picture held starts in the whole one (a kept frame is read from there on).
+    int32_t m_cropX = 0, m_cropY = 0;
     ResizePlan m_plan;
     // The picture is complete and may be composited (a keep, or a resize that ran).
     bool m_ready = false;
