@@ -291,6 +291,16 @@ struct alignas(32) Group {
     __m256 w[T];
 };
 
+// The taps of a group whose bytes lie in its two 16-byte loads, as floats: x[t] = tap t.
+template <int T>
+inline void shuffledTaps(const uint8_t* src, const Group<T>& g, __m256 x[]) {
+    const __m256i data = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g.at0))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g.at1)), 1);
+    #pragma GCC unroll 6
+    for (int t = 0; t < T; ++t) x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, g.mask[t]));
+}
+
 template <int A>
 void row1Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
     constexpr int T = 2 * A;
@@ -327,12 +337,7 @@ void row1Prepared(const uint8_t* src, const void* layout, const int32_t* cols, c
     for (; j + 8 <= n; j += 8, ++g) {
         __m256 x[T];
         if (g->shuffle) {
-            const __m256i data = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at0))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at1)), 1);
-            #pragma GCC unroll 6
-            for (int t = 0; t < T; ++t)
-                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, g->mask[t]));
+            shuffledTaps(src, *g, x);
         } else {
             const __m256i v =
                 transposeBytes8x4(_mm256_i32gather_epi32(reinterpret_cast<const int*>(src - (A - 1)), g->mask[0], 1));
@@ -402,12 +407,7 @@ void row2Prepared(const uint8_t* src, const void* layout, const int32_t* cols, c
     for (; j + 4 <= n; j += 4, ++g) {
         __m256 x[T];
         if (g->shuffle) {
-            const __m256i data = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at0))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at1)), 1);
-            #pragma GCC unroll 6
-            for (int t = 0; t < T; ++t)
-                x[t] = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(data, g->mask[t]));
+            shuffledTaps(src, *g, x);
         } else {
             const __m128i idx = _mm256_castsi256_si128(g->mask[0]);
             const __m256i v =
