@@ -10,32 +10,42 @@
 
 namespace {
 
-// Temporary file beside path, then rename over it. False (errno set) leaves path as it
-// was; *owner_kept false means only the old file's owner stood in the way.
-bool replaceByRename(const std::string& path, std::string_view bytes, const struct stat* old, bool keep_owner,
-                     bool* owner_kept)
+enum class Replaced { yes, notHere, failed };
+
+// Temporary file beside path, then rename over it. notHere (errno set): the directory,
+// the rename or the old file's owner stood in the way, and path is as it was; failed: the
+// bytes themselves could not be stored (no space, say), so writing in place would only
+// destroy the old text. *owner_kept false means only the old file's owner stood in the way.
+Replaced replaceByRename(const std::string& path, std::string_view bytes, const struct stat* old, bool keep_owner,
+                         bool* owner_kept)
 {
     *owner_kept = true;
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkstemp(temporary.data());
     if (fd < 0)
-        return false;
+        return Replaced::notHere;
     // Read by the web server as well, so not mkstemp's owner-only mode; a provisioned
     // file keeps its mode and owner.
-    bool ok = ::fchmod(fd, old != nullptr ? (old->st_mode & 07777) : 0644) == 0;
-    if (ok && keep_owner && old != nullptr && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())) {
-        ok = ::fchown(fd, old->st_uid, old->st_gid) == 0;
-        *owner_kept = ok;
+    Replaced result = Replaced::yes;
+    if (::fchmod(fd, old != nullptr ? (old->st_mode & 07777) : 0644) != 0)
+        result = Replaced::notHere;
+    if (result == Replaced::yes && keep_owner && old != nullptr &&
+        (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+        *owner_kept = false;
+        result = Replaced::notHere;
     }
-    ok = ok && writeAllBytes(fd, bytes);
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
+    if (result == Replaced::yes && !writeAllBytes(fd, bytes))
+        result = Replaced::failed;
+    if (::close(fd) != 0 && result == Replaced::yes)
+        result = Replaced::failed;
+    if (result == Replaced::yes && ::rename(temporary.c_str(), path.c_str()) != 0)
+        result = Replaced::notHere;
+    if (result != Replaced::yes) {
         const int saved = errno;
         ::unlink(temporary.c_str());
         errno = saved;
     }
-    return ok;
+    return result;
 }
 
 bool writeInPlace(const std::string& path, std::string_view bytes)
@@ -60,18 +70,22 @@ bool writeSharedFile(const std::string& path, std::string_view bytes)
     const bool link = exists && S_ISLNK(old.st_mode);
     const struct stat* regular = exists && S_ISREG(old.st_mode) ? &old : nullptr;
     bool owner_kept = true;
-    if (!link && replaceByRename(path, bytes, regular, true, &owner_kept))
-        return true;
-    // The directory is closed to new files, the path is a link that must stay one, or the
-    // file belongs to someone else: write it where it is.
-    if (writeInPlace(path, bytes))
+    const Replaced replaced = link ? Replaced::notHere : replaceByRename(path, bytes, regular, true, &owner_kept);
+    if (replaced == Replaced::yes)
         return true;
     int reason = errno;
-    if (!owner_kept) {
-        bool ignored = true;
-        if (replaceByRename(path, bytes, regular, false, &ignored))
+    // The directory is closed to new files, the path is a link that must stay one, or the
+    // file belongs to someone else: write it where it is.
+    if (replaced == Replaced::notHere) {
+        if (writeInPlace(path, bytes))
             return true;
         reason = errno;
+        if (!owner_kept) {
+            bool ignored = true;
+            if (replaceByRename(path, bytes, regular, false, &ignored) == Replaced::yes)
+                return true;
+            reason = errno;
+        }
     }
     std::fprintf(stderr, "Cannot write %s: %s\n", path.c_str(), std::strerror(reason));
     return false;

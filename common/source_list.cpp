@@ -18,8 +18,40 @@ size_t sourceCount(const std::vector<std::string>& names, const std::vector<std:
     return std::min(names.size(), addresses.size());
 }
 
-// Each maximal subpart of an ill-formed sequence becomes U+FFFD, the way the
-// WHATWG decoder (and so every browser) reads it.
+// Escapes text for the inside of a single-quoted script string.
+std::string scriptStringEscape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\'': out += "\\'"; break;
+        case '<': out += "\\x3C"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char code[8];
+                std::snprintf(code, sizeof code, "\\x%02X", c);
+                out += code;
+            } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                       (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
+                        static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
+                // U+2028 and U+2029 end a line in older script engines.
+                out += static_cast<unsigned char>(text[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
+                i += 2;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string validUtf8(const std::string& text)
 {
     static const char kReplacement[] = "\xEF\xBF\xBD";
@@ -67,40 +99,6 @@ std::string validUtf8(const std::string& text)
     }
     return out;
 }
-
-// Escapes text for the inside of a single-quoted script string.
-std::string scriptStringEscape(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\'': out += "\\'"; break;
-        case '<': out += "\\x3C"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char code[8];
-                std::snprintf(code, sizeof code, "\\x%02X", c);
-                out += code;
-            } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                       (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
-                        static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
-                // U+2028 and U+2029 end a line in older script engines.
-                out += static_cast<unsigned char>(text[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
-                i += 2;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 std::string formatSourceListJson(const std::vector<std::string>& names, const std::vector<std::string>& addresses)
 {

@@ -19,7 +19,9 @@ std::string formatSourceListJson(const std::vector<std::string>& names, const st
 std::string formatSourceListScript(const std::vector<std::string>& names, const std::vector<std::string>& addresses);
 
 // In both texts a byte sequence that is not UTF-8 stands as U+FFFD (one for each maximal
-// invalid subpart, as browsers decode it); valid text keeps its bytes.
+// invalid subpart, as browsers decode it); valid text keeps its bytes. validUtf8 is that
+// rule on its own, for readers of the names that must agree with the files.
+std::string validUtf8(const std::string& text);
 
 // The one writer of both files: logs "%u. %s:%s\n" (1-based number, name, URL address)
 // for each of the count sources, then replaces the page file and then the JSON file

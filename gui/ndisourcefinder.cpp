@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "common/source_list.h"
+
 NDISourceFinder::NDISourceFinder(QObject* parent)
     : QObject(parent)
 {
@@ -43,8 +45,12 @@ void NDISourceFinder::start()
     names.clear();
     urls.clear();
     for (uint32_t i = 0; i < count; ++i) {
-        names.append(QString::fromUtf8(sources[i].p_ndi_name != nullptr ? sources[i].p_ndi_name : ""));
-        urls.append(QString::fromUtf8(sources[i].p_url_address != nullptr ? sources[i].p_url_address : ""));
+        // Decoded as the source-list files and the web UI read them, so the files decoder-ui
+        // writes from these names hold the same text as source-scout's.
+        const char* name = sources[i].p_ndi_name != nullptr ? sources[i].p_ndi_name : "";
+        const char* url = sources[i].p_url_address != nullptr ? sources[i].p_url_address : "";
+        names.append(QString::fromStdString(validUtf8(name)));
+        urls.append(QString::fromStdString(validUtf8(url)));
     }
     emit didFindNIDSources(names, urls);
 }

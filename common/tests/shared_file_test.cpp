@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -114,6 +118,31 @@ TEST_F(SharedFile, AWriteThatFailsBothWaysSaysSoInOneLine)
     EXPECT_FALSE(writeSharedFile(path, "new"));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot write " + path + ": No such file or directory\n");
     EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+}
+
+// Bytes that cannot be stored at all (a full disk; here a file size limit) must not cost
+// the old text: the in-place write is only for directories and owners that refuse.
+TEST_F(SharedFile, BytesThatCannotBeStoredLeaveTheOldFile)
+{
+    const std::string path = dir_ + "/list.json";
+    put(path, "old", 0644);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(writeSharedFile(path, std::string(64, 'n')) ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(slurp(path), "old");
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_))
+        ++entries;
+    EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
 }
 
 // The appliance's set-up: etc/ belongs to root, the web interface provisions the shared

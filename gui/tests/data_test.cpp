@@ -53,9 +53,17 @@ bool hasCall(const std::string& command, const Argv& wanted)
     return false;
 }
 
-// Names the finder reports: ASCII, markup characters and non-ASCII.
+// The bytes of a name that is not UTF-8 (a truncated sequence, a truncated four-byte
+// sequence, an overlong form) and how a browser decodes them: one U+FFFD for each
+// maximal ill-formed subpart.
+constexpr int kIllFormedSource = 6;
+const char* const kIllFormedHex = "43616de28220362028f09f9820c0af29";  // "Cam\xE2\x82 6 (\xF0\x9F\x98 \xC0\xAF)"
+
+// Names the finder reports: ASCII, markup characters, non-ASCII and ill-formed bytes.
 QString sourceName(int i)
 {
+    if (i == kIllFormedSource)
+        return QString::fromUtf8("Cam\uFFFD 6 (\uFFFD \uFFFD\uFFFD)");
     if (i == 3)
         return "<B&W> (Caméra 4)";
     if (i == 5)
@@ -80,7 +88,10 @@ std::string scenarioWith(int count, bool lastVanishes = false)
         name.replace("\\", "\\\\").replace("\"", "\\\"");
         const QString vanish =
             lastVanishes && i == count - 1 ? QString(", \"vanish_ms\": %1").arg(kLastSourceVanishesMs) : QString();
-        json += QString("%1{\"name\": \"%2\", \"url\": \"%3\"%4}").arg(i ? ", " : "", name, sourceUrl(i), vanish);
+        const QString key = i == kIllFormedSource ? "name_hex" : "name";
+        if (i == kIllFormedSource)
+            name = kIllFormedHex;
+        json += QString("%1{\"%2\": \"%3\", \"url\": \"%4\"%5}").arg(i ? ", " : "", key, name, sourceUrl(i), vanish);
     }
     json += "]}";
     return json.toUtf8().toStdString();
