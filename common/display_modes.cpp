@@ -17,16 +17,10 @@ bool isConnectedLine(const std::string& line)
 }
 
 // Any line that is not indented heads something else (an output in any state, another
-// screen) and ends the block of the output before it. The two word tests keep the older
-// rule for a listing whose output lines are indented.
+// screen) and ends the block of the output before it.
 bool isOutputLine(const std::string& line)
 {
-    static const std::string word = "connected";
-    if (!line.empty() && line[0] != ' ' && line[0] != '\t')
-        return true;
-    if (line.find("connected ") != std::string::npos)
-        return true;
-    return line.size() >= word.size() && line.compare(line.size() - word.size(), word.size(), word) == 0;
+    return !line.empty() && line[0] != ' ' && line[0] != '\t';
 }
 
 size_t skipDigits(const std::string& text, size_t at)

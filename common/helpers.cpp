@@ -29,6 +29,12 @@ int DebugLog(const char* format, ...)
 
 std::string exec(const char* command)
 {
+    int ignored = 0;
+    return exec(command, &ignored);
+}
+
+std::string exec(const char* command, int* status)
+{
     std::array<char, 128> buffer;
     std::string result;
     std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command, "r"), pclose);
@@ -36,29 +42,10 @@ std::string exec(const char* command)
         throw std::runtime_error("popen() failed!");
     while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get()) != nullptr)
         result += buffer.data();
-    return result;
-}
-
-std::string exec(const char* command, int* status)
-{
-    std::array<char, 128> buffer;
-    std::string result;
-    FILE* pipe = popen(command, "r");
-    if (pipe == nullptr)
-        throw std::runtime_error("popen() failed!");
-    try {
-        while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr)
-            result += buffer.data();
-    } catch (...) {
-        pclose(pipe);
-        throw;
-    }
-    const int ended = pclose(pipe);
-    if (ended == -1)
-        *status = -1;
-    else if (WIFEXITED(ended))
+    const int ended = pclose(pipe.release());
+    if (ended != -1 && WIFEXITED(ended))
         *status = WEXITSTATUS(ended);
-    else if (WIFSIGNALED(ended))
+    else if (ended != -1 && WIFSIGNALED(ended))
         *status = 128 + WTERMSIG(ended);
     else
         *status = -1;

@@ -71,8 +71,8 @@ int scaled(int length, double scale)
     return int(std::lround(length * scale));
 }
 
-// A length of a style sheet at the given scale, cut down so that a corner radius stays
-// within half of its control's shrunk height (Qt draws a larger one square); at least 1.
+// A length of a style sheet at the given scale, cut down (never rounded up, so a corner
+// radius cannot outgrow its shrunk control); at least 1.
 int shrunk(int length, double scale)
 {
     return qMax(1, int(length * scale));
@@ -444,9 +444,9 @@ MainWindow::MainWindow(QWidget* parent)
     // The large set's settings page is the form's, drawn for 3840 x 2160; on a screen that
     // cannot hold it the page is shrunk as a whole, its type with it.
     const double settingsScale = small ? 1.0 : largeSettingsScale(W, H);
-    const int choiceFont = settingsScale < 1.0 ? shrunk(m.choiceFont, settingsScale) : m.choiceFont;
-    const int choiceRadius = settingsScale < 1.0 ? shrunk(m.choiceRadius, settingsScale) : m.choiceRadius;
-    const int choiceHover = settingsScale < 1.0 ? shrunk(m.choiceHover, settingsScale) : m.choiceHover;
+    const int choiceFont = shrunk(m.choiceFont, settingsScale);
+    const int choiceRadius = shrunk(m.choiceRadius, settingsScale);
+    const int choiceHover = shrunk(m.choiceHover, settingsScale);
     const QString fontText = "font-family:Lato;font-weight:bold;font-size:" + QString::number(choiceFont) + "px;";
     setChoiceStyles(choiceFont, choiceRadius, choiceHover);
     if (small)

@@ -183,6 +183,12 @@ void MainWindow::setFavouriteButtonStyleAndNames()
     const QRect normal = tileFace;
     const QRect grown = tileFaceGrown;
     const int captionSize = tileCaptionSize;
+    // A name wider than the face is cut with an ellipsis; the tooltip has it whole.
+    QFont captionFont("Lato");
+    captionFont.setPixelSize(captionSize);
+    captionFont.setWeight(QFont::DemiBold);
+    const QFontMetrics metrics(captionFont);
+    const int room = normal.width() - captionSize;
     for (int t = 0; t < kTiles; ++t) {
         const int s = currentPage * kTiles + t;
         QString frame;
@@ -216,12 +222,6 @@ void MainWindow::setFavouriteButtonStyleAndNames()
                 line2 = name.mid(p + 1);
                 line2.chop(1);
             }
-            // A name wider than the face is cut with an ellipsis; the tooltip has it whole.
-            QFont captionFont("Lato");
-            captionFont.setPixelSize(captionSize);
-            captionFont.setWeight(QFont::DemiBold);
-            const QFontMetrics metrics(captionFont);
-            const int room = normal.width() - 2 * captionSize / 2;
             line1 = metrics.elidedText(line1, Qt::ElideRight, room);
             line2 = metrics.elidedText(line2, Qt::ElideRight, room);
             // Escaped for the rich-text caption; QString keeps non-ASCII names intact.

@@ -255,12 +255,16 @@ uint32_t kelmf_renderer_opengl_t::set_video_property(int width, int height, kelm
         return KELMF_BAD_ARGUMENT;
     }
     std::lock_guard<std::mutex> freeLock(m_free_mutex);
-    std::lock_guard<std::mutex> readyLock(m_ready_mutex);
-    m_video_width = width;
-    m_video_height = height;
-    m_video_format = format;
-    m_pixel = pixel;
-    ++m_generation;
+    {
+        // The render thread reads the property under the ready lock; the rebuild below
+        // touches only free slots, which it never holds, so it keeps the free lock alone.
+        std::lock_guard<std::mutex> readyLock(m_ready_mutex);
+        m_video_width = width;
+        m_video_height = height;
+        m_video_format = format;
+        m_pixel = pixel;
+        ++m_generation;
+    }
     if (!m_started)
         return KELMF_OK;
     surface_size_line(KEL_OGL_ON(1), true);

@@ -47,8 +47,6 @@ public:
     void* getNative() override { return m_display; }
     // True when this object opened its connection itself (none was given).
     bool ownsConnection() const { return m_owned; }
-    // True once the window of the last setupWindow was destroyed.
-    bool windowGone() const { return m_video_gone; }
     void getGeometry(unsigned long* width, unsigned long* height) override;
     int GetOutputGeometry(std::string name, int& x, int& y, int& width, int& height) override;
     void getRefreshRateAndVsyncInterval(double& rate, double& interval) override;

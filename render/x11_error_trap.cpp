@@ -10,7 +10,9 @@ namespace {
 std::recursive_mutex g_trap_mutex;
 std::atomic<Display*> g_trapped{nullptr};
 std::atomic<int> g_error{0};
-XErrorHandler g_previous = nullptr;
+// The handler that was in place before the outermost trap; read by trapHandler on any
+// thread that reads a connection.
+std::atomic<XErrorHandler> g_previous{nullptr};
 
 int trapHandler(Display* display, XErrorEvent* event)
 {
@@ -20,7 +22,8 @@ int trapHandler(Display* display, XErrorEvent* event)
         return 0;
     }
     // Not ours: the handler that was in place decides, as it would have without the trap.
-    return g_previous ? g_previous(display, event) : 0;
+    const XErrorHandler previous = g_previous.load();
+    return previous ? previous(display, event) : 0;
 }
 
 } // namespace
@@ -50,11 +53,6 @@ kelmf_x11_error_trap_t::~kelmf_x11_error_trap_t()
     end();
 }
 
-int kelmf_x11_error_trap_t::error() const
-{
-    return m_ended ? m_error : g_error.load();
-}
-
 int kelmf_x11_error_trap_t::end()
 {
     if (m_ended)
@@ -65,10 +63,10 @@ int kelmf_x11_error_trap_t::end()
     m_error = g_error.load();
     g_trapped = m_saved_display;
     g_error = m_saved_error;
-    if (m_outer) {
-        XSetErrorHandler(g_previous);
-        g_previous = nullptr;
-    }
+    // g_previous stays: an error of another connection caught in the instant before the
+    // next trap stores its own still goes to the host's handler.
+    if (m_outer)
+        XSetErrorHandler(g_previous.load());
     g_trap_mutex.unlock();
     return m_error;
 }

@@ -23,8 +23,6 @@ public:
     // Syncs, restores the previous handler and returns the code of the first error caught
     // (0 when none). Later calls return the same code.
     int end();
-    // The first error caught so far, without syncing.
-    int error() const;
 
 private:
     Display* m_display;

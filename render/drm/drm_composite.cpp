@@ -433,12 +433,12 @@ void PreviewThread::handleFrameLoop()
     while (m_running.load()) {
         PreviewFrame frame;
         if (IsPreview()) {
+            FrameList dropped;  // released as callbacks on this worker
             while (m_queue.popOlder(frame)) {
                 KEL_LOG(KEL_DRM_LOG_ON(4), "[KMFR]I %s drop display frame\n", getThreadName());
-                FrameList dropped;  // released as a callback on this worker
                 dropped.add(frame);
-                dropped.releaseAll();
             }
+            dropped.releaseAll();
         }
         if (!m_queue.pop(frame))
             continue;

@@ -5,14 +5,15 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "stream_util.h"
+#include "testsupport/process.h"
 
 namespace vptest {
 
@@ -49,47 +50,34 @@ inline bool HaveFfmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1
 // before it are kept.
 inline std::optional<std::vector<TraceSection>> TraceHeaders(const Bytes& stream, const char* format) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = tmp && *tmp ? tmp : "/tmp";
-    std::string templ = dir + "/vptest-trace-XXXXXX";
-    std::vector<char> name(templ.begin(), templ.end());
-    name.push_back(0);
+    std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/vptest-trace-XXXXXX";
     const int fd = mkstemp(name.data());
     if (fd < 0)
         return std::nullopt;
     const bool written = write(fd, stream.data(), stream.size()) == ssize_t(stream.size());
     close(fd);
-    std::optional<std::vector<TraceSection>> out;
-    if (written) {
-        const std::string cmd = std::string("ffmpeg -hide_banner -nostats -f ") + format + " -i '" +
-                                name.data() + "' -c copy -copyinkf -bsf:v trace_headers -f null - 2>&1";
-        if (FILE* p = popen(cmd.c_str(), "r")) {
-            std::vector<TraceSection> sections;
-            static const std::regex element(R"(^\[trace_headers @ [^\]]*\] (\d+)\s+(\S+)\s+([01]+) = (-?\d+)\s*$)");
-            static const std::regex title(R"(^\[trace_headers @ [^\]]*\] ([A-Za-z].*?)\s*$)");
-            char buf[4096];
-            std::string line;
-            while (fgets(buf, sizeof buf, p)) {
-                line += buf;
-                if (line.empty() || line.back() != '\n')
-                    continue;
-                line.pop_back();
-                std::smatch m;
-                if (std::regex_match(line, m, element)) {
-                    if (sections.empty())
-                        sections.push_back({"", {}});
-                    sections.back().elements.push_back({std::stoull(m[1]), m[2], uint64_t(m[3].length()),
-                                                        std::stoll(m[4])});
-                } else if (std::regex_match(line, m, title)) {
-                    sections.push_back({m[1], {}});
-                }
-                line.clear();
-            }
-            pclose(p);
-            out = std::move(sections);
+    const testsupport::ProcessResult run =
+        written ? testsupport::runProcess({"ffmpeg", "-hide_banner", "-nostats", "-f", format, "-i", name, "-c",
+                                           "copy", "-copyinkf", "-bsf:v", "trace_headers", "-f", "null", "-"})
+                : testsupport::ProcessResult{};
+    unlink(name.c_str());
+    if (!written || run.exitCode == 127 || run.timedOut)
+        return std::nullopt;
+    std::vector<TraceSection> sections;
+    static const std::regex element(R"(^\[trace_headers @ [^\]]*\] (\d+)\s+(\S+)\s+([01]+) = (-?\d+)\s*$)");
+    static const std::regex title(R"(^\[trace_headers @ [^\]]*\] ([A-Za-z].*?)\s*$)");
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, element)) {
+            if (sections.empty())
+                sections.push_back({"", {}});
+            sections.back().elements.push_back({std::stoull(m[1]), m[2], uint64_t(m[3].length()), std::stoll(m[4])});
+        } else if (std::regex_match(line, m, title)) {
+            sections.push_back({m[1], {}});
         }
     }
-    unlink(name.data());
-    return out;
+    return sections;
 }
 
 // The sections with this title, in stream order.

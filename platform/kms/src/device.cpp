@@ -800,6 +800,8 @@ int Device::State::waitVblank(drm_wait_vblank* wait, std::unique_lock<std::mutex
 int Device::State::ioctl(int fd, unsigned long request, void* arg) {
   std::unique_lock<std::mutex> lock(mutex);
   if (spec.master_rule) {
+    // A card gives up master when its holder closes it.
+    if (master_fd >= 0 && ::fcntl(master_fd, F_GETFD) < 0) master_fd = -1;
     if (master_fd == -1 && request != DRM_IOCTL_DROP_MASTER) master_fd = fd;
     switch (request) {
       case DRM_IOCTL_SET_MASTER:

@@ -135,6 +135,20 @@ struct alignas(16) Group {
     __m128 w[T];
 };
 
+// The weighted sum of a group whose taps lie in its one 16-byte load; the
+// byte offset of tap t is Step * t (2 for interleaved chroma pairs).
+template <int T, int Step>
+inline __m128 shuffledSum(const uint8_t* src, const Group<T>& g) {
+    const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g.at));
+    __m128 sum = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(data, g.mask)), g.w[0]);
+    #pragma GCC unroll 6
+    for (int t = 1; t < T; ++t)
+        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(
+                                             data, _mm_add_epi32(g.mask, _mm_set1_epi32(Step * t)))),
+                                         g.w[t]));
+    return sum;
+}
+
 template <int A>
 void row1Prepare(const int32_t* cols, const float* wx, int n, int32_t limit, void* layout) {
     constexpr int T = 2 * A;
@@ -173,14 +187,7 @@ void row1Prepared(const uint8_t* src, const void* layout, const int32_t* cols, c
             plain(src, cols + j, wx + j * T, 4, out + j);
             continue;
         }
-        const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at));
-        __m128 sum = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(data, g->mask)), g->w[0]);
-        #pragma GCC unroll 6
-        for (int t = 1; t < T; ++t)
-            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(
-                                                 data, _mm_add_epi32(g->mask, _mm_set1_epi32(t)))),
-                                             g->w[t]));
-        _mm_storeu_ps(out + j, sum);
+        _mm_storeu_ps(out + j, shuffledSum<T, 1>(src, *g));
     }
     if (j < n) plain(src, cols + j, wx + j * T, n - j, out + j);
 }
@@ -211,14 +218,7 @@ void row2Prepared(const uint8_t* src, const void* layout, const int32_t* cols, c
             plain(src, cols + j, wx + j * T, 2, out + 2 * j);
             continue;
         }
-        const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + g->at));
-        __m128 sum = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(data, g->mask)), g->w[0]);
-        #pragma GCC unroll 6
-        for (int t = 1; t < T; ++t)
-            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(
-                                                 data, _mm_add_epi32(g->mask, _mm_set1_epi32(2 * t)))),
-                                             g->w[t]));
-        _mm_storeu_ps(out + 2 * j, sum);
+        _mm_storeu_ps(out + 2 * j, shuffledSum<T, 2>(src, *g));
     }
     if (j < n) plain(src, cols + j, wx + j * T, n - j, out + 2 * j);
 }
